@@ -1,0 +1,61 @@
+#pragma once
+
+#include "Outcome.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace qx {
+
+// Excel's application object as the host holds it; the sequence only stores and passes it on.
+class ExcelApplication {
+public:
+    virtual ~ExcelApplication() = default;
+};
+using ExcelApplicationHandle = std::shared_ptr<ExcelApplication>;
+
+// Message-box answers, as the platform numbers them.
+enum : std::int16_t { kAnswerYes = 6, kAnswerNo = 7 };
+
+// Everything the installer sequence and the success window need from the outside world.
+// Each operation completes or fails with the platform's error; none shows or logs a failure.
+class HostServices {
+public:
+    virtual ~HostServices() = default;
+
+    virtual Outcome<ExcelApplicationHandle> AcquireExcelApplication() = 0;
+    // Excel's start-up folder, as Excel reports it. Fails when the handle is empty.
+    virtual Outcome<std::wstring> ReadStartupPath(const ExcelApplicationHandle& excel) = 0;
+
+    // The name of the ordinary file at `path`, or "" when there is none (hidden and system
+    // files and folders do not count). Fails only when the path itself is rejected.
+    virtual Outcome<std::wstring> FindFile(const std::wstring& path) = 0;
+    // Replaces `destination` if it exists.
+    virtual Status CopyFile(const std::wstring& source, const std::wstring& destination) = 0;
+    virtual Status DeleteFile(const std::wstring& path) = 0;
+    // The running program's folder; a trailing separator only for a drive root.
+    virtual Outcome<std::wstring> ApplicationFolder() = 0;
+
+    virtual Status SaveSetting(const std::wstring& application, const std::wstring& section,
+                               const std::wstring& key, const std::wstring& value) = 0;
+    // Removes the section with all its keys; the application entry stays. Fails (notFound)
+    // when the section is absent.
+    virtual Status DeleteSetting(const std::wstring& application, const std::wstring& section) = 0;
+
+    // Modal boxes titled "Setup": Yes/No with the warning icon; OK with the information icon;
+    // OK with the warning icon for a failure the user must hear about.
+    virtual Outcome<std::int16_t> AskYesNo(const std::wstring& prompt) = 0;
+    virtual Status Inform(const std::wstring& prompt) = 0;
+    virtual Status Warn(const std::wstring& prompt) = 0;
+
+    // Opens the success window, non-modal, unless it is already open; returns at once.
+    virtual Status ShowSuccessWindow() = 0;
+    // Closes the success window; its unload handling runs.
+    virtual void UnloadWindow() = 0;
+    // Ends the program: no further event of the program's own is handled, and everything the
+    // program holds (Excel included) is released.
+    virtual void EndProgram() = 0;
+};
+
+} // namespace qx

@@ -1,0 +1,190 @@
+#include "FakeHost.h"
+
+namespace qx::testing {
+
+namespace {
+
+class FakeExcel : public ExcelApplication {};
+
+HostError NotFound() {
+    return HostError{2, L"系统找不到指定的文件。\r\n", true};
+}
+
+std::wstring NameOf(const std::wstring& path) {
+    const auto separator = path.find_last_of(L'\\');
+    return separator == std::wstring::npos ? path : path.substr(separator + 1);
+}
+
+std::wstring FolderOf(const std::wstring& path) {
+    const auto separator = path.find_last_of(L'\\');
+    return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
+}
+
+} // namespace
+
+std::optional<HostError> FakeHost::Forced(Op op) {
+    const int nth = ++callCounts_[op];
+    const auto found = failures.find({op, nth});
+    if (found == failures.end()) {
+        return std::nullopt;
+    }
+    return found->second;
+}
+
+bool FakeHost::HasSection(const std::wstring& application, const std::wstring& section) const {
+    return settingsSections.count(application + L"\\" + section) != 0;
+}
+
+std::wstring FakeHost::Setting(const std::wstring& application, const std::wstring& section,
+                               const std::wstring& key) const {
+    const auto found = settingsSections.find(application + L"\\" + section);
+    if (found == settingsSections.end() || found->second.count(key) == 0) {
+        return L"<absent>";
+    }
+    return found->second.at(key);
+}
+
+Outcome<ExcelApplicationHandle> FakeHost::AcquireExcelApplication() {
+    calls.push_back(L"AcquireExcelApplication");
+    if (auto error = Forced(Op::AcquireExcelApplication)) {
+        return *error;
+    }
+    if (!excelInstalled) {
+        return HostError{0x80040154u, L"没有注册类", false};
+    }
+    handedOut = std::make_shared<FakeExcel>();
+    return handedOut;
+}
+
+Outcome<std::wstring> FakeHost::ReadStartupPath(const ExcelApplicationHandle& excel) {
+    calls.push_back(excel ? L"ReadStartupPath" : L"ReadStartupPath <empty handle>");
+    if (auto error = Forced(Op::ReadStartupPath)) {
+        return *error;
+    }
+    if (!excel) {
+        return HostError{91, L"对象变量未设置", false};
+    }
+    return startupFolder;
+}
+
+Outcome<std::wstring> FakeHost::FindFile(const std::wstring& path) {
+    calls.push_back(L"FindFile " + path);
+    if (auto error = Forced(Op::FindFile)) {
+        return *error;
+    }
+    if (files.count(path) == 0 || hiddenFiles.count(path) != 0) {
+        return std::wstring();
+    }
+    return NameOf(path);
+}
+
+Status FakeHost::CopyFile(const std::wstring& source, const std::wstring& destination) {
+    calls.push_back(L"CopyFile " + source + L" -> " + destination);
+    if (auto error = Forced(Op::CopyFile)) {
+        return *error;
+    }
+    if (files.count(source) == 0) {
+        return NotFound();
+    }
+    if (FolderOf(destination).empty()) {
+        return HostError{3, L"系统找不到指定的路径。\r\n", true};
+    }
+    files[destination] = files[source];
+    return Completed();
+}
+
+Status FakeHost::DeleteFile(const std::wstring& path) {
+    calls.push_back(L"DeleteFile " + path);
+    if (auto error = Forced(Op::DeleteFile)) {
+        return *error;
+    }
+    if (files.count(path) == 0) {
+        return NotFound();
+    }
+    if (lockedFiles.count(path) != 0) {
+        return DefaultError();
+    }
+    files.erase(path);
+    hiddenFiles.erase(path);
+    return Completed();
+}
+
+Outcome<std::wstring> FakeHost::ApplicationFolder() {
+    calls.push_back(L"ApplicationFolder");
+    if (auto error = Forced(Op::ApplicationFolder)) {
+        return *error;
+    }
+    return programFolder;
+}
+
+Status FakeHost::SaveSetting(const std::wstring& application, const std::wstring& section,
+                             const std::wstring& key, const std::wstring& value) {
+    calls.push_back(L"SaveSetting " + application + L" | " + section + L" | " + key + L" = " +
+                    value);
+    if (auto error = Forced(Op::SaveSetting)) {
+        return *error;
+    }
+    settingsApplications.insert(application);
+    settingsSections[application + L"\\" + section][key] = value;
+    return Completed();
+}
+
+Status FakeHost::DeleteSetting(const std::wstring& application, const std::wstring& section) {
+    calls.push_back(L"DeleteSetting " + application + L" | " + section);
+    if (auto error = Forced(Op::DeleteSetting)) {
+        return *error;
+    }
+    if (settingsSections.erase(application + L"\\" + section) == 0) {
+        return NotFound();
+    }
+    return Completed();
+}
+
+Outcome<std::int16_t> FakeHost::AskYesNo(const std::wstring& prompt) {
+    calls.push_back(L"AskYesNo " + prompt);
+    if (auto error = Forced(Op::AskYesNo)) {
+        return *error;
+    }
+    if (!userAnswer) {
+        return HostError{1400, L"无效的窗口句柄。", false};
+    }
+    shownMessages.push_back(L"AskYesNo: " + prompt);
+    return *userAnswer;
+}
+
+Status FakeHost::Inform(const std::wstring& prompt) {
+    calls.push_back(L"Inform " + prompt);
+    if (auto error = Forced(Op::Inform)) {
+        return *error;
+    }
+    shownMessages.push_back(L"Inform: " + prompt);
+    return Completed();
+}
+
+Status FakeHost::Warn(const std::wstring& prompt) {
+    calls.push_back(L"Warn " + prompt);
+    if (auto error = Forced(Op::Warn)) {
+        return *error;
+    }
+    shownMessages.push_back(L"Warn: " + prompt);
+    return Completed();
+}
+
+Status FakeHost::ShowSuccessWindow() {
+    calls.push_back(L"ShowSuccessWindow");
+    if (auto error = Forced(Op::ShowSuccessWindow)) {
+        return *error;
+    }
+    successWindowShown = true;
+    return Completed();
+}
+
+void FakeHost::UnloadWindow() {
+    calls.push_back(L"UnloadWindow");
+}
+
+void FakeHost::EndProgram() {
+    calls.push_back(L"EndProgram");
+}
+
+} // namespace qx::testing

@@ -1,0 +1,81 @@
+#pragma once
+
+#include "host/HostServices.h"
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace qx::testing {
+
+// An in-memory world (Excel, files, settings store, the user at the message boxes) that
+// records every operation the sequence asks of it, in order.
+class FakeHost final : public HostServices {
+public:
+    enum class Op {
+        AcquireExcelApplication,
+        ReadStartupPath,
+        FindFile,
+        CopyFile,
+        DeleteFile,
+        ApplicationFolder,
+        SaveSetting,
+        DeleteSetting,
+        AskYesNo,
+        Inform,
+        Warn,
+        ShowSuccessWindow,
+    };
+
+    // --- The world before the run ---
+    bool excelInstalled = true;
+    std::wstring startupFolder = L"C:\\Users\\Lin\\AppData\\Roaming\\Microsoft\\Excel\\XLSTART";
+    std::wstring programFolder = L"D:\\Quorvale 数据";
+    std::map<std::wstring, std::string> files;   // full path -> contents
+    std::set<std::wstring> hiddenFiles;          // present, but not ordinary files
+    std::set<std::wstring> lockedFiles;          // cannot be deleted (read-only, in use)
+    std::set<std::wstring> settingsApplications; // application keys present
+    std::map<std::wstring, std::map<std::wstring, std::wstring>> settingsSections; // "app\\sec"
+    std::optional<std::int16_t> userAnswer = kAnswerYes; // nullopt: the box cannot be shown
+    // Forced failures: the nth call (1-based) of an operation fails with this error.
+    std::map<std::pair<Op, int>, HostError> failures;
+
+    void FailNth(Op op, int nth, HostError error) { failures[{op, nth}] = std::move(error); }
+    void Fail(Op op, HostError error = DefaultError()) { FailNth(op, 1, std::move(error)); }
+    static HostError DefaultError() { return HostError{5, L"拒绝访问。\r\n", false}; }
+
+    // --- What the run did ---
+    std::vector<std::wstring> calls;
+    std::vector<std::wstring> shownMessages; // every box, in order, as "Kind: text"
+    ExcelApplicationHandle handedOut;
+    bool successWindowShown = false;
+
+    bool HasSection(const std::wstring& application, const std::wstring& section) const;
+    std::wstring Setting(const std::wstring& application, const std::wstring& section,
+                         const std::wstring& key) const;
+
+    Outcome<ExcelApplicationHandle> AcquireExcelApplication() override;
+    Outcome<std::wstring> ReadStartupPath(const ExcelApplicationHandle& excel) override;
+    Outcome<std::wstring> FindFile(const std::wstring& path) override;
+    Status CopyFile(const std::wstring& source, const std::wstring& destination) override;
+    Status DeleteFile(const std::wstring& path) override;
+    Outcome<std::wstring> ApplicationFolder() override;
+    Status SaveSetting(const std::wstring& application, const std::wstring& section,
+                       const std::wstring& key, const std::wstring& value) override;
+    Status DeleteSetting(const std::wstring& application, const std::wstring& section) override;
+    Outcome<std::int16_t> AskYesNo(const std::wstring& prompt) override;
+    Status Inform(const std::wstring& prompt) override;
+    Status Warn(const std::wstring& prompt) override;
+    Status ShowSuccessWindow() override;
+    void UnloadWindow() override;
+    void EndProgram() override;
+
+private:
+    std::optional<HostError> Forced(Op op);
+    std::map<Op, int> callCounts_;
+};
+
+} // namespace qx::testing

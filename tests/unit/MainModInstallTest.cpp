@@ -1,0 +1,255 @@
+#include "FakeHost.h"
+#include "installer/MainMod.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace qx::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using Op = FakeHost::Op;
+
+const std::wstring kStartup = L"C:\\Users\\Lin\\AppData\\Roaming\\Microsoft\\Excel\\XLSTART";
+const std::wstring kProgram = L"D:\\Quorvale 数据";
+const std::wstring kInstalled = kStartup + L"\\QxButton.xla";
+const std::wstring kSource = kProgram + L"\\安装.xla";
+const std::wstring kAccessDenied = L"Quorvale安装失败：拒绝访问。   ";
+
+class InstallTest : public ::testing::Test {
+protected:
+    InstallTest() { host.files[kSource] = "add-in bytes"; }
+
+    void Run() { MainMod(host).Main(); }
+
+    FakeHost host;
+};
+
+TEST_F(InstallTest, CopiesTheAddinRecordsTheWorkbookThenOpensTheWindowInThatOrder) {
+    Run();
+
+    EXPECT_THAT(host.calls,
+                ElementsAre(L"AcquireExcelApplication", L"ReadStartupPath",
+                            L"FindFile " + kInstalled, L"ApplicationFolder",
+                            L"CopyFile " + kSource + L" -> " + kInstalled, L"ApplicationFolder",
+                            L"SaveSetting Tanrebo Software | Merrowin | Path = " + kProgram +
+                                L"\\TORVA.xls",
+                            L"SaveSetting Tanrebo Software | Merrowin | Unit = Halvetri",
+                            L"ShowSuccessWindow"));
+    EXPECT_EQ(host.files[kInstalled], "add-in bytes");
+    EXPECT_TRUE(host.successWindowShown);
+    EXPECT_TRUE(host.shownMessages.empty());
+}
+
+TEST_F(InstallTest, KeepsTheExcelHandleAndStartupFolderForTheRestOfTheRun) {
+    MainMod mainMod(host);
+    mainMod.Main();
+
+    EXPECT_EQ(mainMod.state().excel, host.handedOut);
+    EXPECT_NE(mainMod.state().excel, nullptr);
+    EXPECT_EQ(mainMod.state().startupFolder, kStartup);
+}
+
+TEST_F(InstallTest, ReinstallFromAnotherFolderReplacesThePath) {
+    host.settingsSections[L"Tanrebo Software\\Merrowin"] = {{L"Path", L"E:\\Old\\TORVA.xls"},
+                                                            {L"Unit", L"Halvetri"}};
+    host.programFolder = L"F:\\新的 文件夹";
+    host.files[L"F:\\新的 文件夹\\安装.xla"] = "newer add-in";
+
+    Run();
+
+    EXPECT_EQ(host.Setting(L"Tanrebo Software", L"Merrowin", L"Path"),
+              L"F:\\新的 文件夹\\TORVA.xls");
+    EXPECT_EQ(host.Setting(L"Tanrebo Software", L"Merrowin", L"Unit"), L"Halvetri");
+    EXPECT_EQ(host.files[kInstalled], "newer add-in");
+}
+
+TEST_F(InstallTest, AHiddenInstalledAddinDoesNotCountAsInstalled) {
+    host.files[kInstalled] = "stale";
+    host.hiddenFiles.insert(kInstalled);
+
+    Run();
+
+    EXPECT_TRUE(host.successWindowShown);
+    EXPECT_EQ(host.files[kInstalled], "add-in bytes");
+}
+
+// A drive root comes back with its separator; a doubled one must not reach the record.
+TEST_F(InstallTest, ProgramOnADriveRootJoinsWithOneSeparator) {
+    host.programFolder = L"Q:\\";
+    host.files[L"Q:\\安装.xla"] = "from the root";
+    host.startupFolder = L"X:\\";
+
+    Run();
+
+    EXPECT_THAT(host.calls[4], L"CopyFile Q:\\安装.xla -> X:\\QxButton.xla");
+    EXPECT_EQ(host.Setting(L"Tanrebo Software", L"Merrowin", L"Path"), L"Q:\\TORVA.xls");
+    EXPECT_EQ(host.files[L"X:\\QxButton.xla"], "from the root");
+}
+
+// What happens after each failure on the way in: the user hears of it, nothing stays
+// half-installed, and success is never shown.
+struct InstallFailure {
+    const char* name;
+    Op failing;
+    int nth;
+    bool addinRemains;
+    bool pathWritten;
+    std::vector<std::wstring> lastCalls;
+};
+void PrintTo(const InstallFailure& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class InstallFailureTest : public InstallTest,
+                           public ::testing::WithParamInterface<InstallFailure> {};
+
+TEST_P(InstallFailureTest, StopsReportsAndLeavesNoHalfInstall) {
+    const InstallFailure& failure = GetParam();
+    host.FailNth(failure.failing, failure.nth, FakeHost::DefaultError());
+
+    Run();
+
+    ASSERT_GE(host.calls.size(), failure.lastCalls.size());
+    const std::vector<std::wstring> tail(host.calls.end() - failure.lastCalls.size(),
+                                         host.calls.end());
+    EXPECT_EQ(tail, failure.lastCalls);
+    EXPECT_FALSE(host.successWindowShown);
+    EXPECT_EQ(host.files.count(kInstalled) != 0, failure.addinRemains);
+    EXPECT_EQ(host.Setting(L"Tanrebo Software", L"Merrowin", L"Path") != L"<absent>",
+              failure.pathWritten);
+    EXPECT_EQ(host.Setting(L"Tanrebo Software", L"Merrowin", L"Unit"), L"<absent>");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachInstallStep, InstallFailureTest,
+    ::testing::Values(InstallFailure{"ProgramFolderUnknown",
+                                     Op::ApplicationFolder,
+                                     1,
+                                     false,
+                                     false,
+                                     {L"ApplicationFolder", L"Warn " + kAccessDenied}},
+                      InstallFailure{"CopyFails",
+                                     Op::CopyFile,
+                                     1,
+                                     false,
+                                     false,
+                                     {L"CopyFile " + kSource + L" -> " + kInstalled,
+                                      L"Warn " + kAccessDenied}},
+                      InstallFailure{"ProgramFolderUnknownForThePath",
+                                     Op::ApplicationFolder,
+                                     2,
+                                     false,
+                                     false,
+                                     {L"ApplicationFolder", L"DeleteFile " + kInstalled,
+                                      L"Warn " + kAccessDenied}},
+                      InstallFailure{"PathWriteRefused",
+                                     Op::SaveSetting,
+                                     1,
+                                     false,
+                                     false,
+                                     {L"SaveSetting Tanrebo Software | Merrowin | Path = " +
+                                          kProgram + L"\\TORVA.xls",
+                                      L"DeleteFile " + kInstalled, L"Warn " + kAccessDenied}},
+                      InstallFailure{"UnitWriteRefused",
+                                     Op::SaveSetting,
+                                     2,
+                                     false,
+                                     true,
+                                     {L"SaveSetting Tanrebo Software | Merrowin | Unit = Halvetri",
+                                      L"DeleteFile " + kInstalled, L"Warn " + kAccessDenied}}),
+    [](const ::testing::TestParamInfo<InstallFailure>& param) { return param.param.name; });
+
+TEST_F(InstallTest, MissingSourceReportsThePlatformsDescription) {
+    host.files.erase(kSource);
+
+    Run();
+
+    EXPECT_THAT(host.shownMessages,
+                ElementsAre(L"Warn: Quorvale安装失败：系统找不到指定的文件。   "));
+    EXPECT_EQ(host.files.count(kInstalled), 0u);
+    EXPECT_FALSE(host.HasSection(L"Tanrebo Software", L"Merrowin"));
+}
+
+TEST_F(InstallTest, AWindowThatCannotOpenEndsTheRunWithTheInstallInPlace) {
+    host.Fail(Op::ShowSuccessWindow);
+
+    Run();
+
+    EXPECT_EQ(host.calls.back(), L"ShowSuccessWindow");
+    EXPECT_EQ(host.files[kInstalled], "add-in bytes");
+    EXPECT_EQ(host.Setting(L"Tanrebo Software", L"Merrowin", L"Unit"), L"Halvetri");
+    EXPECT_TRUE(host.shownMessages.empty());
+}
+
+// Without Excel's start-up folder nothing may be touched: a bare "\QxButton.xla" would be the
+// root of whatever drive is current.
+struct StartupFolderUnknown {
+    const char* name;
+    void (*arrange)(FakeHost&);
+    std::vector<std::wstring> calls;
+};
+void PrintTo(const StartupFolderUnknown& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class StartupFolderUnknownTest : public InstallTest,
+                                 public ::testing::WithParamInterface<StartupFolderUnknown> {};
+
+TEST_P(StartupFolderUnknownTest, ChangesNothingAndSaysSo) {
+    GetParam().arrange(host);
+    host.files[L"\\QxButton.xla"] = "someone else's";
+
+    Run();
+
+    EXPECT_EQ(host.calls, GetParam().calls);
+    EXPECT_THAT(
+        host.shownMessages,
+        ElementsAre(
+            L"Warn: 无法从 Excel 获取启动文件夹，请确认本机已安装 Excel。未做任何更改。   "));
+    EXPECT_EQ(host.files.size(), 2u);
+    EXPECT_TRUE(host.settingsSections.empty());
+}
+
+const std::wstring kWarnFolder =
+    L"Warn 无法从 Excel 获取启动文件夹，请确认本机已安装 Excel。未做任何更改。   ";
+
+INSTANTIATE_TEST_SUITE_P(
+    EachCause, StartupFolderUnknownTest,
+    ::testing::Values(
+        StartupFolderUnknown{
+            "ExcelNotInstalled",
+            [](FakeHost& h) { h.excelInstalled = false; },
+            {L"AcquireExcelApplication", L"ReadStartupPath <empty handle>", kWarnFolder}},
+        StartupFolderUnknown{"StartupPathUnreadable",
+                             [](FakeHost& h) { h.Fail(Op::ReadStartupPath); },
+                             {L"AcquireExcelApplication", L"ReadStartupPath", kWarnFolder}},
+        StartupFolderUnknown{"ExcelReportsNoFolder",
+                             [](FakeHost& h) { h.startupFolder.clear(); },
+                             {L"AcquireExcelApplication", L"ReadStartupPath", kWarnFolder}}),
+    [](const ::testing::TestParamInfo<StartupFolderUnknown>& param) { return param.param.name; });
+
+TEST(ToggleTest, ThreeRunsInstallUninstallInstall) {
+    FakeHost host;
+    const std::wstring source = host.programFolder + L"\\安装.xla";
+    const std::wstring installed = host.startupFolder + L"\\QxButton.xla";
+    host.files[source] = "add-in";
+
+    MainMod(host).Main();
+    ASSERT_TRUE(host.successWindowShown);
+    ASSERT_EQ(host.files.count(installed), 1u);
+
+    host.successWindowShown = false;
+    MainMod(host).Main();
+    EXPECT_EQ(host.files.count(installed), 0u);
+    EXPECT_FALSE(host.HasSection(L"Tanrebo Software", L"Merrowin"));
+    EXPECT_EQ(host.settingsApplications.count(L"Tanrebo Software"), 1u);
+    EXPECT_FALSE(host.successWindowShown);
+
+    MainMod(host).Main();
+    EXPECT_TRUE(host.successWindowShown);
+    EXPECT_EQ(host.files[installed], "add-in");
+}
+
+} // namespace
+} // namespace qx::testing

@@ -1,0 +1,154 @@
+#include "FakeHost.h"
+#include "installer/MainMod.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace qx::testing {
+namespace {
+
+using ::testing::ElementsAre;
+using Op = FakeHost::Op;
+
+const std::wstring kStartup = L"C:\\Users\\Lin\\AppData\\Roaming\\Microsoft\\Excel\\XLSTART";
+const std::wstring kInstalled = kStartup + L"\\QxButton.xla";
+const std::wstring kQuestion = L"AskYesNo Quorvale已经安装，是否要卸载？   ";
+const std::wstring kNotice = L"Inform Quorvale已经从您的系统中移除！   ";
+
+class UninstallTest : public ::testing::Test {
+protected:
+    UninstallTest() {
+        host.files[kInstalled] = "installed add-in";
+        host.files[L"D:\\Quorvale 数据\\安装.xla"] = "source";
+        host.settingsApplications.insert(L"Tanrebo Software");
+        host.settingsSections[L"Tanrebo Software\\Merrowin"] = {
+            {L"Path", L"D:\\Quorvale 数据\\TORVA.xls"}, {L"Unit", L"Halvetri"}, {L"Other", L"x"}};
+    }
+
+    void Run() { MainMod(host).Main(); }
+
+    bool NothingChanged() const {
+        return host.files.count(kInstalled) == 1 &&
+               host.HasSection(L"Tanrebo Software", L"Merrowin");
+    }
+
+    FakeHost host;
+};
+
+TEST_F(UninstallTest, YesRemovesTheAddinThenTheRecordThenSaysSo) {
+    host.userAnswer = kAnswerYes;
+
+    Run();
+
+    EXPECT_THAT(host.calls,
+                ElementsAre(L"AcquireExcelApplication", L"ReadStartupPath",
+                            L"FindFile " + kInstalled, kQuestion, L"DeleteFile " + kInstalled,
+                            L"DeleteSetting Tanrebo Software | Merrowin", kNotice));
+    EXPECT_EQ(host.files.count(kInstalled), 0u);
+    EXPECT_FALSE(host.HasSection(L"Tanrebo Software", L"Merrowin"));
+    EXPECT_EQ(host.settingsApplications.count(L"Tanrebo Software"), 1u);
+    EXPECT_FALSE(host.successWindowShown);
+}
+
+TEST_F(UninstallTest, NoChangesNothing) {
+    host.userAnswer = kAnswerNo;
+
+    Run();
+
+    EXPECT_EQ(host.calls.back(), kQuestion);
+    EXPECT_TRUE(NothingChanged());
+    EXPECT_EQ(host.files.size(), 2u);
+}
+
+// A box that could not be shown is no Yes.
+TEST_F(UninstallTest, AQuestionThatCannotBeAskedChangesNothing) {
+    host.userAnswer = std::nullopt;
+
+    Run();
+
+    EXPECT_EQ(host.calls.back(), kQuestion);
+    EXPECT_TRUE(NothingChanged());
+    EXPECT_TRUE(host.shownMessages.empty());
+}
+
+// A failed existence test must not overwrite: the user is asked instead.
+TEST_F(UninstallTest, AFailedExistenceTestLeadsToTheQuestion) {
+    host.Fail(Op::FindFile);
+    host.userAnswer = kAnswerNo;
+
+    Run();
+
+    EXPECT_THAT(host.calls, ElementsAre(L"AcquireExcelApplication", L"ReadStartupPath",
+                                        L"FindFile " + kInstalled, kQuestion));
+}
+
+// An add-in that cannot be removed (Excel has it open, or it is read-only) keeps its record,
+// and the user is told what stopped the removal instead of being told it is gone.
+TEST_F(UninstallTest, AnAddinThatCannotBeRemovedKeepsItsRecordAndIsReported) {
+    host.lockedFiles.insert(kInstalled);
+
+    Run();
+
+    EXPECT_EQ(host.calls.back(), L"Warn Quorvale未能移除：拒绝访问。请关闭 Excel 后重试。   ");
+    EXPECT_TRUE(NothingChanged());
+    EXPECT_EQ(host.Setting(L"Tanrebo Software", L"Merrowin", L"Other"), L"x");
+    EXPECT_THAT(host.shownMessages,
+                ElementsAre(L"AskYesNo: Quorvale已经安装，是否要卸载？   ",
+                            L"Warn: Quorvale未能移除：拒绝访问。请关闭 Excel 后重试。   "));
+}
+
+// After Yes, these failures still end in the removal notice: the add-in is gone either way.
+struct StillRemoved {
+    const char* name;
+    void (*arrange)(FakeHost&);
+};
+void PrintTo(const StillRemoved& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class StillRemovedTest : public UninstallTest,
+                         public ::testing::WithParamInterface<StillRemoved> {};
+
+TEST_P(StillRemovedTest, EndsWithTheRemovalNotice) {
+    GetParam().arrange(host);
+
+    Run();
+
+    EXPECT_EQ(host.files.count(kInstalled), 0u);
+    EXPECT_EQ(host.shownMessages.back(), L"Inform: Quorvale已经从您的系统中移除！   ");
+    EXPECT_EQ(host.calls.back(), kNotice);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    AfterYes, StillRemovedTest,
+    ::testing::Values(
+        StillRemoved{"AddinAlreadyGone",
+                     [](FakeHost& h) {
+                         h.Fail(Op::FindFile);
+                         h.files.erase(kInstalled);
+                     }},
+        StillRemoved{"SectionAlreadyGone", [](FakeHost& h) { h.settingsSections.clear(); }},
+        StillRemoved{"SectionDeleteRefused", [](FakeHost& h) { h.Fail(Op::DeleteSetting); }}),
+    [](const ::testing::TestParamInfo<StillRemoved>& param) { return param.param.name; });
+
+// The uninstall path never runs on into the install path, whatever happened on it.
+TEST_F(UninstallTest, NeverRunsOnIntoTheInstallPath) {
+    for (const Op failing : {Op::DeleteFile, Op::DeleteSetting, Op::Inform}) {
+        FakeHost fresh;
+        fresh.files = host.files;
+        fresh.settingsSections = host.settingsSections;
+        fresh.Fail(failing);
+
+        MainMod(fresh).Main();
+
+        for (const auto& call : fresh.calls) {
+            EXPECT_EQ(call.rfind(L"CopyFile", 0), std::wstring::npos)
+                << "after a failed op " << static_cast<int>(failing);
+            EXPECT_EQ(call.rfind(L"SaveSetting", 0), std::wstring::npos);
+        }
+        EXPECT_FALSE(fresh.successWindowShown);
+    }
+}
+
+} // namespace
+} // namespace qx::testing
