@@ -1,0 +1,100 @@
+#include "FileSystem.h"
+
+#include "ScopedWin.h"
+#include "Win32Error.h"
+
+#include <vector>
+
+namespace qx {
+
+namespace {
+
+constexpr DWORD kNotOrdinary =
+    FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
+
+} // namespace
+
+Outcome<std::wstring> FindOrdinaryFile(const std::wstring& path) {
+    // A name is looked up as it stands: "*" and "?" cannot occur in a real file name, and
+    // FindFirstFileW would otherwise read them as a pattern.
+    if (path.find_first_of(L"*?") != std::wstring::npos) {
+        return std::wstring();
+    }
+    WIN32_FIND_DATAW found = {};
+    const HANDLE search =
+        FindFirstFileExW(path.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+    if (search == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+            error == ERROR_NO_MORE_FILES) {
+            return std::wstring();
+        }
+        return Win32Failure(error);
+    }
+    const UniqueFindHandle owner(search);
+    if ((found.dwFileAttributes & kNotOrdinary) != 0) {
+        return std::wstring();
+    }
+    return std::wstring(found.cFileName);
+}
+
+Status CopyFileReplacing(const std::wstring& source, const std::wstring& destination) {
+    if (!CopyFileW(source.c_str(), destination.c_str(), FALSE)) {
+        return LastWin32Failure();
+    }
+    // The copy takes the source's attributes. A read-only or hidden source (from a CD, a zip, a
+    // locked-down share) would give an add-in that the next run can neither see nor remove.
+    // Best effort: the add-in is in place and usable whether or not this succeeds.
+    constexpr DWORD kUnwanted =
+        FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    const DWORD attributes = GetFileAttributesW(destination.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kUnwanted) != 0) {
+        const DWORD wanted = attributes & ~kUnwanted;
+        SetFileAttributesW(destination.c_str(), wanted != 0 ? wanted : FILE_ATTRIBUTE_NORMAL);
+    }
+    return Completed();
+}
+
+Status DeleteFileAt(const std::wstring& path) {
+    if (!DeleteFileW(path.c_str())) {
+        return LastWin32Failure();
+    }
+    return Completed();
+}
+
+std::wstring FolderOf(const std::wstring& fileName) {
+    const auto separator = fileName.find_last_of(L"\\/");
+    if (separator == std::wstring::npos) {
+        return std::wstring();
+    }
+    std::wstring folder = fileName.substr(0, separator);
+    if (folder.size() == 2 && folder[1] == L':') {
+        folder += L'\\';
+    }
+    return folder;
+}
+
+Outcome<std::wstring> RunningProgramFolder() {
+    // No MAX_PATH limit: the buffer grows until the whole name fits.
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length =
+            GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) {
+            return LastWin32Failure();
+        }
+        if (length < buffer.size()) {
+            const std::wstring folder = FolderOf(std::wstring(buffer.data(), length));
+            if (folder.empty()) {
+                return Win32Failure(ERROR_BAD_PATHNAME);
+            }
+            return folder;
+        }
+        if (buffer.size() >= 32768) {
+            return Win32Failure(ERROR_FILENAME_EXCED_RANGE);
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+} // namespace qx

@@ -1,0 +1,15 @@
+#pragma once
+
+#include "Outcome.h"
+
+#include <string>
+
+namespace qx {
+
+// Per-user program settings, kept where Visual Basic programs keep them so that the add-in
+// and the workbook find them: HKCU\Software\VB and VBA Program Settings\<application>\<section>.
+Status SaveSettingValue(const std::wstring& application, const std::wstring& section,
+                        const std::wstring& key, const std::wstring& value);
+Status DeleteSettingSection(const std::wstring& application, const std::wstring& section);
+
+} // namespace qx

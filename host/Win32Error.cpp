@@ -1,0 +1,61 @@
+#include "Win32Error.h"
+
+#include "ScopedWin.h"
+
+#include <cstdio>
+
+namespace qx {
+
+namespace {
+
+struct LocalFreer {
+    void operator()(wchar_t* text) const { LocalFree(text); }
+};
+
+} // namespace
+
+std::wstring DescribeError(DWORD number) {
+    wchar_t* buffer = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, number, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const std::unique_ptr<wchar_t, LocalFreer> owner(buffer);
+    std::wstring text(length != 0 ? buffer : L"", length);
+    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n')) {
+        text.pop_back();
+    }
+    if (text.empty()) {
+        // Some numbers (many HRESULTs) have no system text; the number still lets support help.
+        wchar_t fallback[32];
+        std::swprintf(fallback, 32, L"0x%08lX", static_cast<unsigned long>(number));
+        text = fallback;
+    }
+    return text;
+}
+
+HostError Win32Failure(DWORD number) {
+    HostError error;
+    error.number = number;
+    error.description = DescribeError(number);
+    error.notFound = number == ERROR_FILE_NOT_FOUND || number == ERROR_PATH_NOT_FOUND;
+    return error;
+}
+
+HostError LastWin32Failure() {
+    return Win32Failure(GetLastError());
+}
+
+HostError ComFailure(HRESULT result) {
+    // Win32 errors wrapped as HRESULTs keep their own description and not-found meaning.
+    if (HRESULT_FACILITY(result) == FACILITY_WIN32) {
+        HostError error = Win32Failure(HRESULT_CODE(result));
+        error.number = static_cast<std::uint32_t>(result);
+        return error;
+    }
+    HostError error;
+    error.number = static_cast<std::uint32_t>(result);
+    error.description = DescribeError(static_cast<DWORD>(result));
+    return error;
+}
+
+} // namespace qx

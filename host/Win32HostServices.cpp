@@ -1,0 +1,90 @@
+#include "Win32HostServices.h"
+
+#include "FileSystem.h"
+#include "MessageBoxes.h"
+#include "SettingsStore.h"
+
+namespace qx {
+
+Win32HostServices::Win32HostServices(HINSTANCE instance) : successWindow_(instance, *this) {}
+
+Outcome<ExcelApplicationHandle> Win32HostServices::AcquireExcelApplication() {
+    return excel_.AcquireApplication();
+}
+
+Outcome<std::wstring> Win32HostServices::ReadStartupPath(const ExcelApplicationHandle& excel) {
+    return excel_.ReadStartupPath(excel);
+}
+
+Outcome<std::wstring> Win32HostServices::FindFile(const std::wstring& path) {
+    return FindOrdinaryFile(path);
+}
+
+Status Win32HostServices::CopyFile(const std::wstring& source, const std::wstring& destination) {
+    return CopyFileReplacing(source, destination);
+}
+
+Status Win32HostServices::DeleteFile(const std::wstring& path) {
+    return DeleteFileAt(path);
+}
+
+Outcome<std::wstring> Win32HostServices::ApplicationFolder() {
+    return RunningProgramFolder();
+}
+
+Status Win32HostServices::SaveSetting(const std::wstring& application, const std::wstring& section,
+                                      const std::wstring& key, const std::wstring& value) {
+    return SaveSettingValue(application, section, key, value);
+}
+
+Status Win32HostServices::DeleteSetting(const std::wstring& application,
+                                        const std::wstring& section) {
+    return DeleteSettingSection(application, section);
+}
+
+Outcome<std::int16_t> Win32HostServices::AskYesNo(const std::wstring& prompt) {
+    return AskYesNoBox(prompt);
+}
+
+Status Win32HostServices::Inform(const std::wstring& prompt) {
+    return InformBox(prompt);
+}
+
+Status Win32HostServices::Warn(const std::wstring& prompt) {
+    return WarnBox(prompt);
+}
+
+Status Win32HostServices::ShowSuccessWindow() {
+    if (successWindow_.IsLoaded()) {
+        return Completed();
+    }
+    return successWindow_.Load();
+}
+
+void Win32HostServices::UnloadWindow() {
+    successWindow_.Unload();
+}
+
+void Win32HostServices::EndProgram() {
+    // The loop stops at WM_QUIT; leaving wWinMain then releases Excel and COM in order.
+    ended_ = true;
+    PostQuitMessage(0);
+}
+
+int Win32HostServices::RunMessageLoopWhileWindowOpen() {
+    if (!successWindow_.IsLoaded()) {
+        return 0;
+    }
+    MSG message;
+    while (!ended_) {
+        const BOOL got = GetMessageW(&message, nullptr, 0, 0);
+        if (got == 0 || got == -1) {
+            break;
+        }
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+    return 0;
+}
+
+} // namespace qx
