@@ -1,0 +1,7 @@
+#ifndef QXSETUP_RESOURCE_H
+#define QXSETUP_RESOURCE_H
+
+#define IDI_PROGRAM 1
+#define IDR_IMAGE1_JPEG 101
+
+#endif
