@@ -18,12 +18,12 @@ EXE = None
 RT_ICON, RT_RCDATA, RT_GROUP_ICON, RT_MANIFEST = 3, 10, 14, 24
 IDI_PROGRAM, IDR_IMAGE1_JPEG = 1, 101
 
-# Only DLLs every supported Windows ships; anything else means the static link broke and
-# the exe would not start on a clean machine.
+# Only DLLs every supported Windows ships, and of those only KnownDLLs: the loader takes a
+# KnownDLL from System32 whatever lies beside the exe. Any other static import would be looked
+# for in the exe's own folder (often Downloads) before the program can restrict the search.
 ALLOWED_DLLS = [
     r"kernel32", r"user32", r"gdi32", r"advapi32", r"ole32", r"oleaut32", r"shell32",
-    r"shlwapi", r"comctl32", r"msvcrt", r"ucrtbase", r"api-ms-win-crt-[a-z0-9-]+", r"uxtheme",
-    r"windowscodecs", r"version", r"gdiplus", r"bcrypt",
+    r"shlwapi", r"msvcrt", r"comdlg32", r"imm32", r"rpcrt4",
 ]
 ALLOWED_DLL_RE = re.compile(r"^(?:%s)\.dll$" % "|".join(ALLOWED_DLLS), re.IGNORECASE)
 GCC_RUNTIME_RE = re.compile(r"libgcc_s_|libstdc\+\+|libwinpthread", re.IGNORECASE)
