@@ -19,11 +19,15 @@ target_include_directories(QXSetup PRIVATE ${CMAKE_SOURCE_DIR}/resources)
 target_link_libraries(QXSetup PRIVATE qxcore ole32 oleaut32 uuid)
 qx_warnings(QXSetup)
 
-target_compile_options(QXSetup PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-municode>)
+target_compile_options(QXSetup PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-municode -ffunction-sections -fdata-sections>)
 target_link_options(QXSetup PRIVATE
     -municode
     -static -static-libgcc -static-libstdc++
     -Wl,--dynamicbase -Wl,--nxcompat
+    # Windows 7 is the oldest system served; a 4.0 subsystem would get legacy frame metrics.
+    -Wl,--major-subsystem-version,6 -Wl,--minor-subsystem-version,1
+    -Wl,--major-os-version,6 -Wl,--minor-os-version,1
+    -Wl,--gc-sections
     $<$<EQUAL:${CMAKE_SIZEOF_VOID_P},8>:-Wl,--high-entropy-va>
     $<$<CONFIG:MinSizeRel,Release>:-s>
 )

@@ -2,7 +2,6 @@
 
 #include "ScopedWin.h"
 
-#include <cstdio>
 
 namespace qx {
 
@@ -26,9 +25,10 @@ std::wstring DescribeError(DWORD number) {
     }
     if (text.empty()) {
         // Some numbers (many HRESULTs) have no system text; the number still lets support help.
-        wchar_t fallback[32];
-        std::swprintf(fallback, 32, L"0x%08lX", static_cast<unsigned long>(number));
-        text = fallback;
+        text = L"0x";
+        for (int shift = 28; shift >= 0; shift -= 4) {
+            text += L"0123456789ABCDEF"[(number >> shift) & 0xF];
+        }
     }
     return text;
 }
