@@ -1,0 +1,115 @@
+"""One QXSetup.exe in a fresh Wine prefix, in a program folder beside its add-in and workbook,
+with the stand-in Excel reporting a start-up folder of the test's choosing."""
+
+import os
+import shutil
+
+from harness import Prefix, required_env
+
+SETTINGS_APPLICATION = "Software\\VB and VBA Program Settings\\Tanrebo Software"
+SETTINGS_SECTION = SETTINGS_APPLICATION + "\\Merrowin"
+
+IDOK, IDYES, IDNO = 1, 6, 7
+
+UNINSTALL_QUESTION = "Quorvale已经安装，是否要卸载？   "
+REMOVAL_NOTICE = "Quorvale已经从您的系统中移除！   "
+STARTUP_FOLDER_UNKNOWN = "无法从 Excel 获取启动文件夹，请确认本机已安装 Excel。未做任何更改。   "
+SUCCESS_CAPTION = "安装成功："
+
+# Not a real add-in, but bytes a careless copy would not reproduce (NULs, high bytes).
+ADDIN_BYTES = bytes((i * 37 + 11) % 256 for i in range(6000))
+
+
+def screenshot_dir():
+    folder = os.environ.get("QXSETUP_SCREENSHOTS") or os.path.join(
+        required_env("QXSETUP_E2E_WORK"), "screenshots"
+    )
+    os.makedirs(folder, exist_ok=True)
+    return folder
+
+
+class InstallerScenario:
+    def __init__(self, program_folder_name="Quorvale 程序 文件夹"):
+        self.exe_source = required_env("QXSETUP_EXE")
+        self.prefix = Prefix(name="installer")
+        self.program = os.path.join(self.prefix.root, program_folder_name)
+        self.startup = os.path.join(self.prefix.root, "Excel 用户", "XLSTART")
+        self.log = os.path.join(self.prefix.root, "standin.log")
+        os.makedirs(self.program)
+        os.makedirs(self.startup)
+        shutil.copy2(self.exe_source, os.path.join(self.program, "QXSetup.exe"))
+        with open(os.path.join(self.program, "安装.xla"), "wb") as f:
+            f.write(ADDIN_BYTES)
+        with open(os.path.join(self.program, "TORVA.xls"), "wb") as f:
+            f.write(b"workbook placeholder")
+
+    def close(self):
+        self.prefix.close()
+
+    # Running the program
+
+    def start(self, exe=None, startup=None, **standin):
+        """Starts QXSetup.exe; the stand-in reports `startup` (a Windows path; by default the
+        scenario's XLSTART folder)."""
+        if startup is None:
+            startup = self.prefix.win_path(self.startup)
+        env = self.prefix.standin_env(startup_path=startup, log=self.log, **standin)
+        return self.prefix.start(exe or os.path.join(self.program, "QXSetup.exe"), env=env)
+
+    def box(self, timeout=15.0):
+        return self.prefix.driver_json("box", "Setup", timeout=timeout)
+
+    def press(self, button):
+        self.prefix.driver("press", "Setup", button)
+
+    def answer_box(self, button, screenshot_name=None):
+        """Reads the message box, optionally photographs it, presses `button`."""
+        box = self.box()
+        if screenshot_name:
+            self.screenshot_window("Setup", screenshot_name)
+        self.press(button)
+        return box
+
+    def install(self):
+        """A whole install run: waits for the success window, then closes it."""
+        process = self.start()
+        self.prefix.driver("wait-window", SUCCESS_CAPTION, timeout=15.0)
+        self.prefix.driver("close", SUCCESS_CAPTION)
+        return process.wait(15)
+
+    def screenshot_window(self, title, name):
+        info = self.prefix.driver_json("window", title)
+        rect = info["rect"]
+        return self.prefix.screenshot(
+            os.path.join(screenshot_dir(), name + ".png"),
+            (rect["left"], rect["top"], rect["right"], rect["bottom"]),
+        )
+
+    # What the run left behind
+
+    @property
+    def installed_addin(self):
+        return os.path.join(self.startup, "QxButton.xla")
+
+    def addin_bytes(self):
+        try:
+            with open(self.installed_addin, "rb") as f:
+                return f.read()
+        except FileNotFoundError:
+            return None
+
+    def setting(self, key):
+        return self.prefix.reg_get("HKCU", SETTINGS_SECTION, key)
+
+    def section_exists(self):
+        return self.prefix.reg_exists("HKCU", SETTINGS_SECTION)
+
+    def application_key_exists(self):
+        return self.prefix.reg_exists("HKCU", SETTINGS_APPLICATION)
+
+    def standin_log(self):
+        try:
+            with open(self.log, encoding="utf-8") as f:
+                return f.read().splitlines()
+        except FileNotFoundError:
+            return []

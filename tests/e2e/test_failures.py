@@ -1,0 +1,125 @@
+"""Failures the user must hear about, and that must leave nothing half done."""
+
+import os
+import unittest
+
+from installer_scenario import (
+    ADDIN_BYTES,
+    IDOK,
+    IDYES,
+    STARTUP_FOLDER_UNKNOWN,
+    InstallerScenario,
+)
+
+ERROR_FILE_NOT_FOUND = 2
+ERROR_ACCESS_DENIED = 5
+ERROR_CHILD_MUST_BE_VOLATILE = 1021
+
+
+class StartupFolderUnknownTest(unittest.TestCase):
+    """Without Excel's start-up folder nothing is written anywhere, not even on a drive root."""
+
+    CASES = {
+        "excel_not_registered": dict(arrange=lambda s: s.prefix.unregister_excel(), start={}),
+        "startup_path_fails": dict(arrange=lambda s: None, start={"fail": "StartupPath"}),
+        "application_fails": dict(arrange=lambda s: None, start={"fail": "Application"}),
+        "startup_path_empty": dict(arrange=lambda s: None, start={"startup": ""}),
+    }
+
+    def test_each_cause_changes_nothing_and_says_so(self):
+        for name, case in self.CASES.items():
+            with self.subTest(name):
+                s = InstallerScenario()
+                try:
+                    case["arrange"](s)
+                    # The program's current drive is Z:, the Linux root, writable by root.
+                    stray = "/QxButton.xla"
+                    self.assertFalse(os.path.exists(stray))
+
+                    process = s.start(**case["start"])
+                    box = s.answer_box(IDOK, screenshot_name="error-" + name)
+                    self.assertEqual(process.wait(15), 0)
+
+                    self.assertEqual(box["text"], STARTUP_FOLDER_UNKNOWN)
+                    self.assertEqual(box["buttons"], [IDOK])
+                    self.assertEqual(box["icon"], "warning")
+                    self.assertEqual(os.listdir(s.startup), [])
+                    self.assertFalse(os.path.exists(stray))
+                    self.assertFalse(s.application_key_exists())
+                finally:
+                    s.close()
+
+
+class InstallFailureTest(unittest.TestCase):
+    def setUp(self):
+        self.scenario = InstallerScenario()
+        self.addCleanup(self.scenario.close)
+
+    def expected(self, error):
+        return "Quorvale安装失败：" + self.scenario.prefix.describe(error) + "   "
+
+    def test_missing_addin_source_is_reported_and_nothing_is_recorded(self):
+        s = self.scenario
+        os.remove(os.path.join(s.program, "安装.xla"))
+
+        process = s.start()
+        box = s.answer_box(IDOK)
+        self.assertEqual(process.wait(15), 0)
+
+        self.assertEqual(box["text"], self.expected(ERROR_FILE_NOT_FOUND))
+        self.assertEqual(box["icon"], "warning")
+        self.assertIsNone(s.addin_bytes())
+        self.assertFalse(s.section_exists())
+
+    def test_refused_settings_write_takes_the_copied_addin_back_out(self):
+        s = self.scenario
+        # Creating the non-volatile section under a volatile key fails in the registry itself.
+        s.prefix.make_volatile("HKCU", "Software\\VB and VBA Program Settings\\Tanrebo Software")
+
+        process = s.start()
+        box = s.answer_box(IDOK)
+        self.assertEqual(process.wait(15), 0)
+
+        self.assertEqual(box["text"], self.expected(ERROR_CHILD_MUST_BE_VOLATILE))
+        self.assertIsNone(s.addin_bytes())
+        self.assertFalse(s.section_exists())
+
+    def test_read_only_source_still_installs_an_addin_that_can_be_removed(self):
+        s = self.scenario
+        s.prefix.set_readonly(os.path.join(s.program, "安装.xla"))
+
+        self.assertEqual(s.install(), 0)
+        self.assertEqual(s.addin_bytes(), ADDIN_BYTES)
+        self.assertTrue(os.stat(s.installed_addin).st_mode & 0o200, "installed add-in is read-only")
+
+        process = s.start()
+        s.answer_box(IDYES)
+        s.answer_box(IDOK)
+        self.assertEqual(process.wait(15), 0)
+        self.assertIsNone(s.addin_bytes())
+
+
+class RemovalFailureTest(unittest.TestCase):
+    def test_addin_that_cannot_be_deleted_keeps_its_settings(self):
+        s = InstallerScenario()
+        self.addCleanup(s.close)
+        s.install()
+        s.prefix.set_readonly(s.installed_addin)
+
+        process = s.start()
+        s.answer_box(IDYES)
+        box = s.answer_box(IDOK, screenshot_name="removal-failed")
+        self.assertEqual(process.wait(15), 0)
+
+        self.assertEqual(
+            box["text"],
+            "Quorvale未能移除：" + s.prefix.describe(ERROR_ACCESS_DENIED) + "请关闭 Excel 后重试。   ",
+        )
+        self.assertEqual(box["icon"], "warning")
+        self.assertEqual(s.addin_bytes(), ADDIN_BYTES)
+        self.assertEqual(s.setting("Unit"), "Halvetri")
+        self.assertEqual(s.setting("Path"), s.prefix.win_path(s.program) + "\\TORVA.xls")
+
+
+if __name__ == "__main__":
+    unittest.main()

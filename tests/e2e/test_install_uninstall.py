@@ -1,0 +1,119 @@
+"""The install/uninstall toggle, run for real under wine64 with the stand-in Excel."""
+
+import os
+import unittest
+
+from installer_scenario import (
+    ADDIN_BYTES,
+    IDNO,
+    IDOK,
+    IDYES,
+    REMOVAL_NOTICE,
+    SUCCESS_CAPTION,
+    UNINSTALL_QUESTION,
+    InstallerScenario,
+)
+
+
+class ToggleTest(unittest.TestCase):
+    def setUp(self):
+        self.scenario = InstallerScenario()
+        self.addCleanup(self.scenario.close)
+
+    def assert_installed(self):
+        s = self.scenario
+        self.assertEqual(s.addin_bytes(), ADDIN_BYTES)
+        self.assertEqual(s.setting("Path"), s.prefix.win_path(s.program) + "\\TORVA.xls")
+        self.assertEqual(s.setting("Unit"), "Halvetri")
+
+    def test_install_copies_the_addin_and_records_the_workbook(self):
+        s = self.scenario
+        self.assertEqual(s.install(), 0)
+
+        self.assert_installed()
+        self.assertIn("invoke StartupPath flags=2 lcid=1033 args=0", s.standin_log())
+
+    def test_run_again_and_no_changes_nothing(self):
+        s = self.scenario
+        s.install()
+
+        process = s.start()
+        box = s.answer_box(IDNO, screenshot_name="uninstall-question")
+        self.assertEqual(process.wait(15), 0)
+
+        self.assertEqual(box["text"], UNINSTALL_QUESTION)
+        self.assertEqual(sorted(box["buttons"]), [IDYES, IDNO])
+        self.assertEqual(box["default"], IDYES)
+        self.assertEqual(box["icon"], "warning")
+        self.assert_installed()
+
+    def test_run_again_and_yes_removes_the_addin_and_the_section(self):
+        s = self.scenario
+        s.install()
+
+        process = s.start()
+        s.answer_box(IDYES)
+        notice = s.answer_box(IDOK, screenshot_name="removal-notice")
+        self.assertEqual(process.wait(15), 0)
+
+        self.assertEqual(notice["text"], REMOVAL_NOTICE)
+        self.assertEqual(notice["buttons"], [IDOK])
+        self.assertEqual(notice["icon"], "information")
+        self.assertFalse(os.path.exists(s.installed_addin))
+        self.assertFalse(s.section_exists())
+        self.assertTrue(s.application_key_exists())
+
+    def test_third_run_installs_again(self):
+        s = self.scenario
+        s.install()
+        process = s.start()
+        s.answer_box(IDYES)
+        s.answer_box(IDOK)
+        process.wait(15)
+
+        self.assertEqual(s.install(), 0)
+        self.assert_installed()
+
+    def test_uninstall_without_a_section_still_removes_the_addin(self):
+        s = self.scenario
+        s.install()
+        s.prefix.reg_delete_tree("HKCU", "Software\\VB and VBA Program Settings\\Tanrebo Software\\Merrowin")
+
+        process = s.start()
+        s.answer_box(IDYES)
+        notice = s.answer_box(IDOK)
+        self.assertEqual(process.wait(15), 0)
+
+        self.assertEqual(notice["text"], REMOVAL_NOTICE)
+        self.assertFalse(os.path.exists(s.installed_addin))
+
+
+class WhereTheProgramLivesTest(unittest.TestCase):
+    def test_drive_root_records_the_workbook_with_one_separator(self):
+        s = InstallerScenario(program_folder_name="root of Q")
+        self.addCleanup(s.close)
+        os.symlink(s.program, os.path.join(s.prefix.path, "dosdevices", "q:"))
+
+        # Started through its Q: name, so that the program's folder is a drive root.
+        process = s.start(exe="Q:\\QXSetup.exe")
+        s.prefix.driver("wait-window", SUCCESS_CAPTION, timeout=15.0)
+        s.prefix.driver("close", SUCCESS_CAPTION)
+        self.assertEqual(process.wait(15), 0)
+
+        self.assertEqual(s.setting("Path"), "Q:\\TORVA.xls")
+        self.assertEqual(s.addin_bytes(), ADDIN_BYTES)
+
+    def test_progid_fallback_reaches_excel_registered_only_by_name(self):
+        s = InstallerScenario()
+        self.addCleanup(s.close)
+        s.prefix.unregister_excel()
+        s.prefix.register_progid("Excel.Application", "{5E1B7C3A-2F4D-4B8E-9A61-3C7D0E2F8B14}")
+
+        self.assertEqual(s.install(), 0)
+
+        self.assertEqual(s.addin_bytes(), ADDIN_BYTES)
+        self.assertIn("create application", s.standin_log())
+
+
+if __name__ == "__main__":
+    unittest.main()
