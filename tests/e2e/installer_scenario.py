@@ -78,12 +78,16 @@ class InstallerScenario:
         return process.wait(15)
 
     def screenshot_window(self, title, name):
+        """Saves the window as PNG; returns the path and the window's description, whose
+        child rects `child_rect_in_shot` turns into the screenshot's coordinates."""
         info = self.prefix.driver_json("window", title)
         rect = info["rect"]
-        return self.prefix.screenshot(
+        path = self.prefix.screenshot(
             os.path.join(screenshot_dir(), name + ".png"),
             (rect["left"], rect["top"], rect["right"], rect["bottom"]),
         )
+        return path, info
+
 
     # What the run left behind
 
@@ -113,3 +117,11 @@ class InstallerScenario:
                 return f.read().splitlines()
         except FileNotFoundError:
             return []
+
+
+# A child window's rect, in the coordinates of a screenshot of its top-level window.
+def child_rect_in_shot(info, child):
+    dx = info["client_origin"]["x"] - info["rect"]["left"]
+    dy = info["client_origin"]["y"] - info["rect"]["top"]
+    r = child["rect"]
+    return (r["left"] + dx, r["top"] + dy, r["right"] + dx, r["bottom"] + dy)

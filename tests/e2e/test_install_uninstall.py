@@ -3,6 +3,8 @@
 import os
 import unittest
 
+import glyphs
+
 from installer_scenario import (
     ADDIN_BYTES,
     IDNO,
@@ -12,6 +14,7 @@ from installer_scenario import (
     SUCCESS_CAPTION,
     UNINSTALL_QUESTION,
     InstallerScenario,
+    child_rect_in_shot,
 )
 
 
@@ -38,8 +41,14 @@ class ToggleTest(unittest.TestCase):
         s.install()
 
         process = s.start()
-        box = s.answer_box(IDNO, screenshot_name="uninstall-question")
+        box = s.box()
+        shot, shown = s.screenshot_window("Setup", "uninstall-question")
+        s.press(IDNO)
         self.assertEqual(process.wait(15), 0)
+
+        # The question reads in Chinese, not as rows of missing-glyph boxes.
+        text = next(c for c in shown["children"] if c["id"] == 0xFFFF)
+        self.assertGreaterEqual(glyphs.distinct_glyph_shapes(shot, child_rect_in_shot(shown, text)), 10)
 
         self.assertEqual(box["text"], UNINSTALL_QUESTION)
         self.assertEqual(sorted(box["buttons"]), [IDYES, IDNO])

@@ -3,7 +3,8 @@
 import subprocess
 import unittest
 
-from installer_scenario import SUCCESS_CAPTION, InstallerScenario, screenshot_dir
+import glyphs
+from installer_scenario import SUCCESS_CAPTION, InstallerScenario, child_rect_in_shot
 
 LABEL3 = "检查一下您的 Excel的“文件(F)”菜单中\r\n\r\n是否多了一个菜单项："
 LABEL2 = "点击该菜单项，就可以使用了。\r\n\r\n感谢您选择了本软件！"
@@ -50,11 +51,17 @@ class SuccessWindowTest(unittest.TestCase):
 
     def test_caption_texts_and_controls_in_order(self):
         s, _, info = self.open_window()
-        s.screenshot_window(SUCCESS_CAPTION, "success-window")
+        shot, shown = s.screenshot_window(SUCCESS_CAPTION, "success-window")
 
         self.assertEqual(info["text"], SUCCESS_CAPTION)
         self.assertEqual([c["class"].upper() for c in info["children"]], ["STATIC"] * 3)
         self.assertEqual([c["text"] for c in info["children"]], [t for _, _, t in CONTROLS])
+        # Missing glyphs would all draw as the same box; real text has many shapes.
+        for index in (0, 2):
+            with self.subTest(CONTROLS[index][0]):
+                shapes = glyphs.distinct_glyph_shapes(
+                    shot, child_rect_in_shot(shown, shown["children"][index]))
+                self.assertGreaterEqual(shapes, 12)
 
     def test_layout_in_twips_at_96_dpi(self):
         _, _, info = self.open_window()

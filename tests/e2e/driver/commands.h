@@ -1,0 +1,31 @@
+#pragma once
+
+#include "cli.h"
+
+namespace qxdriver {
+
+int cmd_wait_window(const Invocation& call);
+int cmd_wait_gone(const Invocation& call);
+int cmd_window(const Invocation& call);
+int cmd_click(const Invocation& call);
+int cmd_key(const Invocation& call);
+int cmd_close(const Invocation& call);
+int cmd_syscommand_close(const Invocation& call);
+
+int cmd_box(const Invocation& call);
+int cmd_press(const Invocation& call);
+int cmd_show_box(const Invocation& call);
+
+int cmd_reg_get(const Invocation& call);
+int cmd_reg_exists(const Invocation& call);
+int cmd_reg_set(const Invocation& call);
+int cmd_reg_set_dword(const Invocation& call);
+int cmd_reg_make_volatile(const Invocation& call);
+int cmd_reg_create(const Invocation& call);
+int cmd_reg_delete_tree(const Invocation& call);
+int cmd_describe(const Invocation& call);
+
+int cmd_excel_startup_path(const Invocation& call);
+int cmd_file_attributes(const Invocation& call);
+
+} // namespace qxdriver

@@ -1,0 +1,102 @@
+// Reads Excel's startup folder the way the installer does, so the stand-in server can be
+// checked without the installer.
+#include "commands.h"
+
+#include "../common/raii.h"
+
+#include <string>
+
+namespace qxdriver {
+namespace {
+
+const CLSID clsid_excel_global = {
+    0x00020812, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+constexpr LCID lcid_en_us = 1033;
+
+struct ProbeFailure {
+    const char* step;
+    HRESULT hr;
+    std::string detail;
+};
+
+void get_property(IDispatch* object, const wchar_t* name, VARIANT* result, const char* step) {
+    DISPID id = DISPID_UNKNOWN;
+    auto* names = const_cast<LPOLESTR>(name);
+    HRESULT hr = object->GetIDsOfNames(IID_NULL, &names, 1, lcid_en_us, &id);
+    if (FAILED(hr))
+        throw ProbeFailure{step, hr, ""};
+    DISPPARAMS none{};
+    e2e::ExcepInfo exception;
+    hr = object->Invoke(id, IID_NULL, lcid_en_us, DISPATCH_PROPERTYGET, &none, result,
+                        exception.get(), nullptr);
+    if (FAILED(hr)) {
+        const EXCEPINFO& e = *exception;
+        std::string detail;
+        if (hr == DISP_E_EXCEPTION)
+            detail = ",\"wcode\":" + std::to_string(e.wCode) + ",\"scode\":\"" +
+                     hex32(static_cast<unsigned long>(e.scode)) + "\"" +
+                     ",\"source\":" + json_string(e.bstrSource ? e.bstrSource : L"") +
+                     ",\"description\":" + json_string(e.bstrDescription ? e.bstrDescription : L"");
+        throw ProbeFailure{step, hr, detail};
+    }
+}
+
+// The global object, or when that class is missing, whatever "Excel.Application" names,
+// which is then the application itself.
+e2e::ComPtr<IDispatch> create_excel(bool& via_progid) {
+    e2e::ComPtr<IDispatch> object;
+    const HRESULT hr = CoCreateInstance(clsid_excel_global, nullptr, CLSCTX_SERVER, IID_IDispatch,
+                                        object.put_void());
+    via_progid = false;
+    if (SUCCEEDED(hr))
+        return object;
+    CLSID fallback{};
+    if (FAILED(CLSIDFromProgID(L"Excel.Application", &fallback)))
+        throw ProbeFailure{"create", hr, ""};
+    via_progid = true;
+    const HRESULT fallback_hr =
+        CoCreateInstance(fallback, nullptr, CLSCTX_SERVER, IID_IDispatch, object.put_void());
+    if (FAILED(fallback_hr))
+        throw ProbeFailure{"create", fallback_hr, ""};
+    return object;
+}
+
+} // namespace
+
+int cmd_excel_startup_path(const Invocation& call) {
+    require_args(call, 0, "excel-startup-path");
+    const e2e::ComInit com;
+    if (FAILED(com.result()))
+        throw Failure("CoInitializeEx failed: " + hex32(static_cast<unsigned long>(com.result())));
+    try {
+        bool via_progid = false;
+        const e2e::ComPtr<IDispatch> excel = create_excel(via_progid);
+        e2e::ComPtr<IDispatch> application = excel;
+        if (!via_progid) {
+            e2e::Variant value;
+            get_property(excel.get(), L"Application", value.get(), "Application");
+            const VARIANT& v = *value;
+            if (V_VT(&v) != VT_DISPATCH || !V_DISPATCH(&v))
+                throw ProbeFailure{"Application", DISP_E_TYPEMISMATCH, ""};
+            V_DISPATCH(&v)->AddRef();
+            application = e2e::ComPtr<IDispatch>::attach(V_DISPATCH(&v));
+        }
+        e2e::Variant path;
+        get_property(application.get(), L"StartupPath", path.get(), "StartupPath");
+        const VARIANT& v = *path;
+        if (V_VT(&v) != VT_BSTR)
+            throw ProbeFailure{"StartupPath", DISP_E_TYPEMISMATCH, ""};
+        const BSTR text = V_BSTR(&v);
+        write_stdout("{\"path\":" + json_string(std::wstring(text, SysStringLen(text))) +
+                     ",\"via\":\"" + (via_progid ? "progid" : "global") + "\"}\n");
+        return 0;
+    } catch (const ProbeFailure& failure) {
+        write_stdout("{\"hresult\":\"" + hex32(static_cast<unsigned long>(failure.hr)) +
+                     "\",\"step\":\"" + failure.step + "\"" + failure.detail + "}\n");
+        write_stderr(std::string("reading StartupPath failed at ") + failure.step + ": " +
+                     hex32(static_cast<unsigned long>(failure.hr)) + "\n");
+        return 1;
+    }
+}
+
+} // namespace qxdriver

@@ -1,0 +1,153 @@
+#include "icon_match.h"
+
+#include "../common/raii.h"
+#include "toplevel.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+namespace qxdriver {
+namespace {
+
+struct Candidate {
+    const char* name;
+    const wchar_t* resource;
+};
+
+const Candidate candidates[] = {{"warning", IDI_WARNING},
+                                {"information", IDI_INFORMATION},
+                                {"error", IDI_ERROR},
+                                {"question", IDI_QUESTION}};
+
+// Long enough for a freshly shown box to get painted; the match itself is exact when it comes.
+constexpr DWORD icon_settle_ms = 2000;
+
+struct Pixels {
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> data;
+};
+
+HWND find_icon_static(HWND box) {
+    for (const HWND child : children_of(box)) {
+        if (CompareStringOrdinal(class_of(child).c_str(), -1, L"Static", -1, TRUE) != CSTR_EQUAL)
+            continue;
+        if ((GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+            return child;
+    }
+    return nullptr;
+}
+
+// Runs `draw` on a top-down 32-bit DIB of the given size and returns what it left there.
+template <typename Draw> Pixels render(int width, int height, Draw draw) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    const e2e::UniqueGdiObject bitmap(
+        CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    const e2e::UniqueMemoryDc dc(CreateCompatibleDC(nullptr));
+    if (!bitmap || !dc)
+        throw Failure("cannot create a bitmap to compare icons");
+    Pixels pixels;
+    {
+        const e2e::SelectedObject selected(dc.get(), bitmap.get());
+        draw(dc.get());
+        GdiFlush();
+        pixels.width = width;
+        pixels.height = height;
+        const auto* first = static_cast<const uint32_t*>(bits);
+        pixels.data.assign(first, first + static_cast<size_t>(width) * height);
+    }
+    for (auto& p : pixels.data)
+        p &= 0x00FFFFFF;
+    return pixels;
+}
+
+Pixels capture_screen(const RECT& area) {
+    const e2e::WindowDc screen(nullptr);
+    return render(area.right - area.left, area.bottom - area.top, [&](HDC dc) {
+        BitBlt(dc, 0, 0, area.right - area.left, area.bottom - area.top, screen.get(), area.left,
+               area.top, SRCCOPY);
+    });
+}
+
+// The icon static fills its client area with the dialog's background, then draws the icon
+// stretched to that area; doing the same with the system icon gives the same pixels.
+Pixels draw_system_icon(const wchar_t* resource, int width, int height, uint32_t background) {
+    const HICON icon = LoadIconW(nullptr, resource); // shared: never destroyed
+    return render(width, height, [&](HDC dc) {
+        const COLORREF colour =
+            RGB((background >> 16) & 0xFF, (background >> 8) & 0xFF, background & 0xFF);
+        const e2e::UniqueGdiObject brush(CreateSolidBrush(colour));
+        RECT all{0, 0, width, height};
+        FillRect(dc, &all, static_cast<HBRUSH>(brush.get()));
+        if (icon)
+            DrawIconEx(dc, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL);
+    });
+}
+
+double mismatch(const Pixels& a, const Pixels& b) {
+    size_t differing = 0;
+    for (size_t i = 0; i < a.data.size(); ++i) {
+        for (int shift = 0; shift < 24; shift += 8) {
+            const int ca = static_cast<int>((a.data[i] >> shift) & 0xFF);
+            const int cb = static_cast<int>((b.data[i] >> shift) & 0xFF);
+            if (std::abs(ca - cb) > 16) {
+                ++differing;
+                break;
+            }
+        }
+    }
+    return a.data.empty() ? 1.0 : static_cast<double>(differing) / a.data.size();
+}
+
+} // namespace
+
+std::string identify_box_icon(HWND box, const Deadline& deadline) {
+    const HWND holder = find_icon_static(box);
+    if (!holder || !IsWindowVisible(holder))
+        return "none";
+    DWORD_PTR icon = 0;
+    if (!SendMessageTimeoutW(holder, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 1000, &icon))
+        return "unknown";
+    if (!icon)
+        return "none";
+    RECT area{};
+    GetClientRect(holder, &area);
+    MapWindowPoints(holder, nullptr, reinterpret_cast<POINT*>(&area), 2);
+    if (area.right <= area.left || area.bottom <= area.top)
+        return "unknown";
+    const Deadline settle(std::min(deadline.remaining_ms(), icon_settle_ms));
+    for (;;) {
+        const Pixels shown = capture_screen(area);
+        double best = 1.0;
+        double runner_up = 1.0;
+        const char* best_name = nullptr;
+        for (const auto& candidate : candidates) {
+            const double score =
+                mismatch(shown, draw_system_icon(candidate.resource, shown.width, shown.height,
+                                                 shown.data.front()));
+            if (score < best) {
+                runner_up = best;
+                best = score;
+                best_name = candidate.name;
+            } else if (score < runner_up) {
+                runner_up = score;
+            }
+        }
+        if (best_name && best <= 0.01 && runner_up >= 0.05)
+            return best_name;
+        if (settle.passed())
+            return "unknown";
+        Sleep(poll_interval_ms);
+    }
+}
+
+} // namespace qxdriver

@@ -1,0 +1,78 @@
+// qxdriver: drives and inspects the installer's windows, registry and COM from inside the
+// same Wine prefix, for the end-to-end tests.
+#include "commands.h"
+
+#include <cwchar>
+#include <string>
+
+namespace {
+
+struct Entry {
+    const wchar_t* name;
+    qxdriver::Command run;
+};
+
+const Entry commands[] = {
+    {L"wait-window", qxdriver::cmd_wait_window},
+    {L"wait-gone", qxdriver::cmd_wait_gone},
+    {L"window", qxdriver::cmd_window},
+    {L"click", qxdriver::cmd_click},
+    {L"key", qxdriver::cmd_key},
+    {L"close", qxdriver::cmd_close},
+    {L"syscommand-close", qxdriver::cmd_syscommand_close},
+    {L"box", qxdriver::cmd_box},
+    {L"press", qxdriver::cmd_press},
+    {L"show-box", qxdriver::cmd_show_box},
+    {L"reg-get", qxdriver::cmd_reg_get},
+    {L"reg-exists", qxdriver::cmd_reg_exists},
+    {L"reg-set", qxdriver::cmd_reg_set},
+    {L"reg-set-dword", qxdriver::cmd_reg_set_dword},
+    {L"reg-make-volatile", qxdriver::cmd_reg_make_volatile},
+    {L"reg-create", qxdriver::cmd_reg_create},
+    {L"reg-delete-tree", qxdriver::cmd_reg_delete_tree},
+    {L"describe", qxdriver::cmd_describe},
+    {L"excel-startup-path", qxdriver::cmd_excel_startup_path},
+    {L"file-attributes", qxdriver::cmd_file_attributes},
+};
+
+int usage() {
+    std::string names;
+    for (const auto& entry : commands)
+        names += " " + qxdriver::utf8(entry.name);
+    qxdriver::write_stderr("usage: qxdriver [--timeout MS] COMMAND ARGS...\ncommands:" + names +
+                           "\n");
+    return 1;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    qxdriver::Invocation call;
+    std::wstring name;
+    try {
+        for (int i = 1; i < argc; ++i) {
+            const std::wstring arg = argv[i];
+            if (arg == L"--timeout" && i + 1 < argc) {
+                const long long ms = qxdriver::parse_number(argv[++i]);
+                if (ms < 0)
+                    throw qxdriver::Failure("--timeout must not be negative");
+                call.timeout_ms = static_cast<DWORD>(ms);
+            } else if (name.empty()) {
+                name = arg;
+            } else {
+                call.args.push_back(arg);
+            }
+        }
+        for (const auto& entry : commands) {
+            if (name == entry.name)
+                return entry.run(call);
+        }
+        return usage();
+    } catch (const qxdriver::Failure& failure) {
+        qxdriver::write_stderr(qxdriver::utf8(name) + ": " + failure.what() + "\n");
+        return 1;
+    } catch (const std::exception& error) {
+        qxdriver::write_stderr(qxdriver::utf8(name) + ": unexpected error: " + error.what() + "\n");
+        return 1;
+    }
+}

@@ -1,0 +1,145 @@
+#include "commands.h"
+#include "icon_match.h"
+#include "toplevel.h"
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qxdriver {
+namespace {
+
+const wchar_t box_class[] = L"#32770";
+
+const int answer_ids[] = {IDOK, IDCANCEL, IDABORT, IDRETRY,    IDIGNORE,  IDYES,
+                          IDNO, IDCLOSE,  IDHELP,  IDTRYAGAIN, IDCONTINUE};
+
+struct StyleName {
+    const wchar_t* name;
+    UINT value;
+};
+
+const StyleName style_names[] = {
+    {L"MB_OK", MB_OK},
+    {L"MB_OKCANCEL", MB_OKCANCEL},
+    {L"MB_ABORTRETRYIGNORE", MB_ABORTRETRYIGNORE},
+    {L"MB_YESNOCANCEL", MB_YESNOCANCEL},
+    {L"MB_YESNO", MB_YESNO},
+    {L"MB_RETRYCANCEL", MB_RETRYCANCEL},
+    {L"MB_ICONERROR", MB_ICONERROR},
+    {L"MB_ICONSTOP", MB_ICONSTOP},
+    {L"MB_ICONQUESTION", MB_ICONQUESTION},
+    {L"MB_ICONWARNING", MB_ICONWARNING},
+    {L"MB_ICONEXCLAMATION", MB_ICONEXCLAMATION},
+    {L"MB_ICONINFORMATION", MB_ICONINFORMATION},
+    {L"MB_DEFBUTTON1", MB_DEFBUTTON1},
+    {L"MB_DEFBUTTON2", MB_DEFBUTTON2},
+    {L"MB_DEFBUTTON3", MB_DEFBUTTON3},
+    {L"MB_TASKMODAL", MB_TASKMODAL},
+    {L"MB_SETFOREGROUND", MB_SETFOREGROUND},
+    {L"MB_TOPMOST", MB_TOPMOST},
+};
+
+UINT parse_style(const std::wstring& text) {
+    UINT style = 0;
+    size_t start = 0;
+    for (;;) {
+        const size_t bar = text.find(L'|', start);
+        const std::wstring token = text.substr(start, bar - start);
+        const auto named = std::find_if(std::begin(style_names), std::end(style_names),
+                                        [&](const StyleName& s) { return token == s.name; });
+        style |=
+            named != std::end(style_names) ? named->value : static_cast<UINT>(parse_number(token));
+        if (bar == std::wstring::npos)
+            return style;
+        start = bar + 1;
+    }
+}
+
+HWND visible_button(HWND box, int id) {
+    const HWND button = GetDlgItem(box, id);
+    if (!button || !IsWindowVisible(button))
+        return nullptr;
+    if (CompareStringOrdinal(class_of(button).c_str(), -1, L"Button", -1, TRUE) != CSTR_EQUAL)
+        return nullptr;
+    return button;
+}
+
+// Left to right as the user sees them, whatever order the platform created them in.
+std::vector<int> buttons_of(HWND box) {
+    std::vector<std::pair<std::pair<LONG, LONG>, int>> found;
+    for (const int id : answer_ids) {
+        if (const HWND button = visible_button(box, id)) {
+            RECT r{};
+            GetWindowRect(button, &r);
+            found.push_back({{r.top, r.left}, id});
+        }
+    }
+    std::sort(found.begin(), found.end());
+    std::vector<int> ids;
+    for (const auto& entry : found)
+        ids.push_back(entry.second);
+    return ids;
+}
+
+// The button Enter would press: the one drawn as default. DM_GETDEFID alone is not enough,
+// since Wine's box answers it with IDOK even when it has no such button.
+int default_button(HWND box, const std::vector<int>& buttons) {
+    for (const int id : buttons) {
+        const auto style = GetWindowLongPtrW(GetDlgItem(box, id), GWL_STYLE);
+        if ((style & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
+            return id;
+    }
+    DWORD_PTR reply = 0;
+    if (SendMessageTimeoutW(box, DM_GETDEFID, 0, 0, SMTO_ABORTIFHUNG, 1000, &reply) &&
+        HIWORD(reply) == DC_HASDEFID &&
+        std::find(buttons.begin(), buttons.end(), LOWORD(reply)) != buttons.end())
+        return LOWORD(reply);
+    return 0;
+}
+
+} // namespace
+
+int cmd_box(const Invocation& call) {
+    require_args(call, 1, "box TITLE");
+    const Deadline deadline(call.timeout_ms);
+    const HWND box = wait_top_level(call.args[0], deadline, box_class);
+    const HWND text = GetDlgItem(box, 0xFFFF);
+    if (!text)
+        throw Failure("the box has no text control 0xFFFF");
+    const std::vector<int> buttons = buttons_of(box);
+    std::string list;
+    for (const int id : buttons)
+        list += (list.empty() ? "" : ",") + std::to_string(id);
+    const int defid = default_button(box, buttons);
+    write_stdout("{\"hwnd\":" + std::to_string(reinterpret_cast<uintptr_t>(box)) +
+                 ",\"text\":" + json_string(window_text(text)) + ",\"buttons\":[" + list +
+                 "],\"default\":" + (defid ? std::to_string(defid) : "null") + ",\"icon\":\"" +
+                 identify_box_icon(box, deadline) + "\"}\n");
+    return 0;
+}
+
+int cmd_press(const Invocation& call) {
+    require_args(call, 2, "press TITLE ID");
+    const HWND box = wait_top_level(call.args[0], Deadline(call.timeout_ms), box_class);
+    const int id = static_cast<int>(parse_number(call.args[1]));
+    const HWND button = visible_button(box, id);
+    if (!button)
+        throw Failure("the box has no visible button " + std::to_string(id));
+    if (!PostMessageW(button, BM_CLICK, 0, 0))
+        throw Failure("PostMessageW failed: " + win32_error_text(GetLastError()));
+    return 0;
+}
+
+int cmd_show_box(const Invocation& call) {
+    require_args(call, 2, "show-box STYLE TEXT");
+    const int answer =
+        MessageBoxW(nullptr, call.args[1].c_str(), L"Setup", parse_style(call.args[0]));
+    if (answer == 0)
+        throw Failure("MessageBoxW failed: " + win32_error_text(GetLastError()));
+    write_stdout(std::to_string(answer) + "\n");
+    return answer;
+}
+
+} // namespace qxdriver

@@ -1,0 +1,96 @@
+#include "toplevel.h"
+
+#include "../common/raii.h"
+
+namespace qxdriver {
+namespace {
+
+struct Search {
+    const std::wstring* title;
+    const wchar_t* class_name;
+    HWND found;
+};
+
+BOOL CALLBACK match_window(HWND hwnd, LPARAM param) {
+    auto* search = reinterpret_cast<Search*>(param);
+    if (!IsWindowVisible(hwnd) || window_text(hwnd) != *search->title)
+        return TRUE;
+    if (search->class_name && class_of(hwnd) != search->class_name)
+        return TRUE;
+    search->found = hwnd;
+    return FALSE;
+}
+
+// A window can be found between CreateWindow and its final SetWindowPos; the rect must hold
+// still across two polls, and the owner must have drained its input queue.
+void wait_laid_out(HWND hwnd, const Deadline& deadline, const std::wstring& title) {
+    RECT previous{};
+    GetWindowRect(hwnd, &previous);
+    for (;;) {
+        Sleep(poll_interval_ms);
+        RECT current{};
+        if (!GetWindowRect(hwnd, &current))
+            throw Failure("window \"" + utf8(title) + "\" vanished while being laid out");
+        if (EqualRect(&current, &previous))
+            break;
+        if (deadline.passed())
+            throw Failure("window \"" + utf8(title) + "\" kept moving until the timeout");
+        previous = current;
+    }
+    const e2e::UniqueHandle process(
+        OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, process_of(hwnd)));
+    if (process && WaitForInputIdle(process.get(), deadline.remaining_ms()) == WAIT_TIMEOUT)
+        throw Failure("process of \"" + utf8(title) + "\" did not become idle before the timeout");
+}
+
+} // namespace
+
+std::wstring window_text(HWND hwnd) {
+    const int length = GetWindowTextLengthW(hwnd);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    const int copied = GetWindowTextW(hwnd, text.data(), length + 1);
+    text.resize(copied > 0 ? static_cast<size_t>(copied) : 0);
+    return text;
+}
+
+std::wstring class_of(HWND hwnd) {
+    wchar_t name[256] = {};
+    const int length = GetClassNameW(hwnd, name, 256);
+    return std::wstring(name, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+DWORD process_of(HWND hwnd) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(hwnd, &pid);
+    return pid;
+}
+
+HWND find_top_level(const std::wstring& title, const wchar_t* class_name) {
+    Search search{&title, class_name, nullptr};
+    EnumWindows(match_window, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND wait_top_level(const std::wstring& title, const Deadline& deadline,
+                    const wchar_t* class_name) {
+    for (;;) {
+        if (HWND hwnd = find_top_level(title, class_name)) {
+            wait_laid_out(hwnd, deadline, title);
+            return hwnd;
+        }
+        if (deadline.passed())
+            throw Failure("no visible window titled \"" + utf8(title) + "\"" +
+                          (class_name ? " of class " + utf8(class_name) : "") +
+                          " before the timeout");
+        Sleep(poll_interval_ms);
+    }
+}
+
+std::vector<HWND> children_of(HWND parent) {
+    std::vector<HWND> children;
+    for (HWND child = GetWindow(parent, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        children.push_back(child);
+    return children;
+}
+
+} // namespace qxdriver

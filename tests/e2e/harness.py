@@ -1,0 +1,414 @@
+"""Runs QXSetup's end-to-end tests under wine64: Wine prefixes, the qxdriver helper, and the
+stand-in Excel server.
+
+Paths come from the environment CTest sets: QXSETUP_DRIVER, QXSETUP_STANDIN,
+QXSETUP_E2E_TEMPLATE, QXSETUP_E2E_WORK. DISPLAY must name a running X server (Xvfb).
+"""
+
+import json
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+
+WINE64 = "/usr/lib/wine/wine64"
+WINESERVER = "/usr/lib/wine/wineserver"
+
+EXCEL_GLOBAL_CLSID = "{00020812-0000-0000-C000-000000000046}"
+STANDIN_APPLICATION_CLSID = "{5E1B7C3A-2F4D-4B8E-9A61-3C7D0E2F8B14}"
+STANDIN_WIN_PATH = "C:\\standin\\StandInExcel.dll"
+CLASSES = "Software\\Classes"
+
+# Wine keeps the DOS hidden/system/archive bits in this attribute as "0x<hex>".
+DOSATTRIB = "user.DOSATTRIB"
+FILE_ATTRIBUTE_HIDDEN = 0x2
+
+SERVER_TIMEOUT = 30
+
+
+class HarnessError(Exception):
+    pass
+
+
+class DriverError(HarnessError):
+    def __init__(self, args, returncode, stdout, stderr):
+        super().__init__(
+            "qxdriver %s exited with %d: %s" % (" ".join(args), returncode, stderr.strip())
+        )
+        self.returncode = returncode
+        self.stdout = stdout
+        self.stderr = stderr
+
+
+def required_env(name):
+    value = os.environ.get(name)
+    if not value:
+        raise HarnessError("%s is not set (CTest sets it for the e2e tests)" % name)
+    return value
+
+
+def require_display():
+    display = os.environ.get("DISPLAY")
+    if not display:
+        raise HarnessError(
+            "DISPLAY is not set: run the tests under "
+            'xvfb-run -a -s "-screen 0 1280x1024x24"'
+        )
+    return display
+
+
+def wine_env(prefix_dir, extra=None):
+    env = dict(os.environ)
+    # A locale that is not generated on the machine would turn Unix names into ASCII.
+    env.pop("LC_ALL", None)
+    env.update(
+        {
+            "WINEPREFIX": prefix_dir,
+            "WINEDEBUG": "-all",
+            "WINEDLLOVERRIDES": "mscoree,mshtml=",
+            "LANG": "C.UTF-8",
+        }
+    )
+    if extra:
+        env.update(extra)
+    return env
+
+
+def _server(env, *args, timeout=SERVER_TIMEOUT):
+    # The daemonised server would hold a pipe open forever: never capture its output.
+    subprocess.run(
+        [WINESERVER, *args],
+        env=env,
+        stdin=subprocess.DEVNULL,
+        stdout=subprocess.DEVNULL,
+        stderr=subprocess.DEVNULL,
+        timeout=timeout,
+        check=False,
+    )
+
+
+def _stop_server(env):
+    _server(env, "-k")
+    _server(env, "-w")
+
+
+def _wine(env, args, log_path, timeout=120):
+    with open(log_path, "ab") as log:
+        done = subprocess.run(
+            [WINE64, *args],
+            env=env,
+            stdin=subprocess.DEVNULL,
+            stdout=log,
+            stderr=log,
+            timeout=timeout,
+            check=False,
+        )
+    if done.returncode != 0:
+        raise HarnessError(
+            "wine64 %s failed with %d (see %s)" % (" ".join(args), done.returncode, log_path)
+        )
+
+
+def _register_class(env, clsid, log_path):
+    key = "HKLM\\%s\\CLSID\\%s\\InprocServer32" % (CLASSES, clsid)
+    _wine(env, ["reg", "add", key, "/ve", "/d", STANDIN_WIN_PATH, "/f"], log_path)
+    _wine(env, ["reg", "add", key, "/v", "ThreadingModel", "/d", "Apartment", "/f"], log_path)
+
+
+def make_template(template_dir, standin_dll):
+    """Builds a ready prefix at template_dir (replacing any older one) with the stand-in
+    Excel registered. Builds beside it and renames, so a half-made template never exists."""
+    template_dir = os.path.abspath(template_dir)
+    parent = os.path.dirname(template_dir)
+    os.makedirs(parent, exist_ok=True)
+    if not os.path.isfile(standin_dll):
+        raise HarnessError("stand-in DLL not found: %s" % standin_dll)
+    building = tempfile.mkdtemp(prefix=os.path.basename(template_dir) + ".building-", dir=parent)
+    log_path = building + ".log"
+    env = wine_env(building)
+    try:
+        # Started first so that wineboot and the reg calls share one warm server.
+        _server(env, "-p")
+        _wine(env, ["wineboot", "-u"], log_path, timeout=300)
+        _wine(
+            env,
+            ["reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N", "/f"],
+            log_path,
+        )
+        _wine(
+            env,
+            ["reg", "add", "HKCU\\Software\\Wine\\WineDbg", "/v", "ShowCrashDialog",
+             "/t", "REG_DWORD", "/d", "0", "/f"],
+            log_path,
+        )
+        _wine(
+            env,
+            ["reg", "add",
+             "HKLM\\Software\\Microsoft\\Windows NT\\CurrentVersion\\FontLink\\SystemLink",
+             "/v", "Tahoma", "/t", "REG_MULTI_SZ", "/d", "wqy-zenhei.ttc,WenQuanYi Zen Hei", "/f"],
+            log_path,
+        )
+        standin_dir = os.path.join(building, "drive_c", "standin")
+        os.makedirs(standin_dir, exist_ok=True)
+        shutil.copy2(standin_dll, os.path.join(standin_dir, "StandInExcel.dll"))
+        _register_class(env, EXCEL_GLOBAL_CLSID, log_path)
+        _register_class(env, STANDIN_APPLICATION_CLSID, log_path)
+    except BaseException:
+        _stop_server(env)
+        shutil.rmtree(building, ignore_errors=True)
+        raise
+    # The registry reaches system.reg/user.reg only when the server exits.
+    _stop_server(env)
+    if os.path.exists(template_dir):
+        old = tempfile.mkdtemp(prefix=os.path.basename(template_dir) + ".old-", dir=parent)
+        os.rename(template_dir, os.path.join(old, "prefix"))
+        shutil.rmtree(old, ignore_errors=True)
+    os.rename(building, template_dir)
+    os.remove(log_path)
+    return template_dir
+
+
+class Process:
+    """A Windows program started in a prefix; its output goes to files under the prefix's
+    scratch folder."""
+
+    def __init__(self, popen, stdout_path, stderr_path):
+        self._popen = popen
+        self.stdout_path = stdout_path
+        self.stderr_path = stderr_path
+
+    @property
+    def pid(self):
+        return self._popen.pid
+
+    def wait(self, timeout=10.0):
+        """Exit code (Unix keeps only its low 8 bits). Raises subprocess.TimeoutExpired."""
+        return self._popen.wait(timeout)
+
+    def alive(self):
+        return self._popen.poll() is None
+
+    def kill(self):
+        if self.alive():
+            self._popen.kill()
+        self._popen.wait(SERVER_TIMEOUT)
+
+    def output(self):
+        with open(self.stdout_path, "rb") as f:
+            return f.read().decode("utf-8", "replace")
+
+
+class Prefix:
+    """A private copy of the template prefix with its own persistent wineserver."""
+
+    def __init__(self, name="prefix", keep=None):
+        require_display()
+        self._template = required_env("QXSETUP_E2E_TEMPLATE")
+        self._driver = required_env("QXSETUP_DRIVER")
+        if not os.path.isfile(os.path.join(self._template, "system.reg")):
+            raise HarnessError(
+                "no template prefix at %s (the e2e_make_template test makes it)" % self._template
+            )
+        work = required_env("QXSETUP_E2E_WORK")
+        os.makedirs(work, exist_ok=True)
+        self.root = tempfile.mkdtemp(prefix=name + "-", dir=work)
+        self.path = os.path.join(self.root, "prefix")
+        self.keep = os.environ.get("QXSETUP_E2E_KEEP") == "1" if keep is None else keep
+        self._processes = []
+        self._closed = False
+        subprocess.run(["cp", "-a", self._template, self.path], check=True)
+        self.env = wine_env(self.path)
+        _server(self.env, "-p")
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
+
+    def close(self):
+        if self._closed:
+            return
+        self._closed = True
+        for process in self._processes:
+            if process.alive():
+                process.kill()
+        _stop_server(self.env)
+        if not self.keep:
+            shutil.rmtree(self.root, ignore_errors=True)
+
+    # Paths
+
+    def win_path(self, unix_path):
+        return "Z:" + os.path.abspath(unix_path).replace("/", "\\")
+
+    def unix_path(self, win_path):
+        if len(win_path) < 2 or win_path[1] != ":":
+            raise HarnessError("not an absolute Windows path: %r" % win_path)
+        drive = os.path.realpath(
+            os.path.join(self.path, "dosdevices", win_path[0].lower() + ":")
+        )
+        rest = win_path[2:].replace("\\", "/").lstrip("/")
+        return os.path.normpath(os.path.join(drive, rest))
+
+    # Programs
+
+    def start(self, exe_unix_path, env=None, cwd=None, args=()):
+        index = len(self._processes)
+        base = os.path.join(self.root, "%02d-%s" % (index, os.path.basename(exe_unix_path)))
+        with open(base + ".out", "wb") as out, open(base + ".err", "wb") as err:
+            popen = subprocess.Popen(
+                [WINE64, exe_unix_path, *args],
+                env=wine_env(self.path, env),
+                cwd=cwd or self.root,
+                stdin=subprocess.DEVNULL,
+                stdout=out,
+                stderr=err,
+            )
+        process = Process(popen, base + ".out", base + ".err")
+        self._processes.append(process)
+        return process
+
+    def run_driver(self, *args, timeout=10.0, env=None):
+        """Runs qxdriver; returns (exit code, stdout, stderr). timeout is in seconds and
+        bounds every wait inside the driver."""
+        command = [WINE64, self._driver, "--timeout", str(int(timeout * 1000)), *map(str, args)]
+        # Files, not pipes: a Wine system process started on the way could inherit a pipe.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            done = subprocess.run(
+                command,
+                env=wine_env(self.path, env),
+                cwd=self.root,
+                stdin=subprocess.DEVNULL,
+                stdout=out,
+                stderr=err,
+                timeout=timeout + 30,
+                check=False,
+            )
+            out.seek(0)
+            err.seek(0)
+            return (
+                done.returncode,
+                out.read().decode("utf-8"),
+                err.read().decode("utf-8", "replace"),
+            )
+
+    def driver(self, *args, timeout=10.0, check=True, env=None):
+        code, out, err = self.run_driver(*args, timeout=timeout, env=env)
+        if check and code != 0:
+            raise DriverError([str(a) for a in args], code, out, err)
+        return out
+
+    def driver_json(self, *args, timeout=10.0, env=None):
+        return json.loads(self.driver(*args, timeout=timeout, env=env))
+
+    # Registry
+
+    def reg_get(self, root, key, value):
+        """The REG_SZ value, or None when the key or the value is missing."""
+        code, out, err = self.run_driver("reg-get", root, key, value)
+        if code == 2:
+            return None
+        if code != 0:
+            raise DriverError(["reg-get", root, key, value], code, out, err)
+        return out
+
+    def reg_exists(self, root, key):
+        code, out, err = self.run_driver("reg-exists", root, key)
+        if code not in (0, 2):
+            raise DriverError(["reg-exists", root, key], code, out, err)
+        return code == 0
+
+    def reg_set(self, root, key, value, data):
+        self.driver("reg-set", root, key, value, data)
+
+    def reg_set_dword(self, root, key, value, number):
+        self.driver("reg-set-dword", root, key, value, number)
+
+    def reg_create(self, root, key):
+        """Creates a non-volatile key; returns the Win32 error code (0 on success)."""
+        code, out, err = self.run_driver("reg-create", root, key)
+        if not out.strip():
+            raise DriverError(["reg-create", root, key], code, out, err)
+        return int(out)
+
+    def reg_delete_tree(self, root, key):
+        """Returns False when the key was not there."""
+        code, out, err = self.run_driver("reg-delete-tree", root, key)
+        if code not in (0, 2):
+            raise DriverError(["reg-delete-tree", root, key], code, out, err)
+        return code == 0
+
+    def make_volatile(self, root, key):
+        """Creates key as volatile in the running wineserver, so that creating a non-volatile
+        key under it fails with 1021. It is gone once the server stops."""
+        self.driver("reg-make-volatile", root, key)
+
+    def describe(self, n):
+        text = str(n) if 0 <= n <= 0x7FFFFFFF else "0x%08X" % (n & 0xFFFFFFFF)
+        return self.driver("describe", text)
+
+    def set_dpi(self, dpi):
+        self.reg_set_dword("HKCU", "Control Panel\\Desktop", "LogPixels", dpi)
+
+    def register_progid(self, progid, clsid):
+        self.reg_set("HKLM", "%s\\%s\\CLSID" % (CLASSES, progid), "", clsid)
+
+    def unregister_excel(self):
+        if not self.reg_delete_tree("HKLM", "%s\\CLSID\\%s" % (CLASSES, EXCEL_GLOBAL_CLSID)):
+            raise HarnessError("Excel's class was not registered")
+
+    def standin_env(self, startup_path=None, fail=None, log=None):
+        """Environment for a process that loads the stand-in Excel; log is a Unix path."""
+        env = {}
+        if startup_path is not None:
+            env["STANDIN_EXCEL_STARTUP_PATH"] = startup_path
+        if fail is not None:
+            env["STANDIN_EXCEL_FAIL"] = fail
+        if log is not None:
+            env["STANDIN_EXCEL_LOG"] = self.win_path(log)
+        return env
+
+    # Screen and files
+
+    def screenshot(self, png_path, rect=None):
+        """Saves the X display (or the screen rect (left, top, right, bottom)) as PNG."""
+        command = ["import", "-window", "root"]
+        if rect is not None:
+            left, top, right, bottom = rect
+            command += ["-crop", "%dx%d+%d+%d" % (right - left, bottom - top, left, top), "+repage"]
+        subprocess.run(
+            command + [png_path],
+            env=dict(os.environ, DISPLAY=require_display()),
+            stdin=subprocess.DEVNULL,
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.PIPE,
+            timeout=60,
+            check=True,
+        )
+        return png_path
+
+    def set_hidden(self, unix_path, hidden=True):
+        try:
+            current = int(os.getxattr(unix_path, DOSATTRIB).rstrip(b"\0"), 16)
+        except OSError:
+            current = 0
+        current = current | FILE_ATTRIBUTE_HIDDEN if hidden else current & ~FILE_ATTRIBUTE_HIDDEN
+        os.setxattr(unix_path, DOSATTRIB, b"0x%x" % current)
+
+    def set_readonly(self, unix_path, readonly=True):
+        # Wine reports read-only exactly when no write permission bit is set.
+        mode = os.stat(unix_path).st_mode & 0o7777
+        os.chmod(unix_path, mode & ~0o222 if readonly else mode | 0o200)
+
+    def wait_for(self, predicate, timeout=10.0, interval=0.05, what="condition"):
+        end = time.monotonic() + timeout
+        while True:
+            result = predicate()
+            if result:
+                return result
+            if time.monotonic() >= end:
+                raise HarnessError("timed out waiting for %s" % what)
+            time.sleep(interval)

@@ -1,0 +1,18 @@
+#pragma once
+
+#include "../common/raii.h"
+
+#include <oaidl.h>
+
+namespace standin {
+
+enum class ObjectKind { global, application };
+
+// Excel's global class and the application class; both are dual interfaces in the real
+// product, but only their IDispatch side is served here.
+extern const CLSID clsid_global;
+extern const CLSID clsid_application;
+
+e2e::ComPtr<IDispatch> create_object(ObjectKind kind);
+
+} // namespace standin

@@ -1,0 +1,270 @@
+"""Proves the e2e support works without the installer: driver, registry, stand-in Excel."""
+
+import json
+import os
+import struct
+import unittest
+
+import harness
+
+STARTUP = "C:\\Program Files\\中文 目录\\Excel 启动"
+REG_KEY = "Software\\QXSetupE2E"
+
+
+class RegistryTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = harness.Prefix("registry")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.prefix.close()
+
+    def test_chinese_value_round_trips(self):
+        text = "加载项 路径 C:\\用户\\文件.xla"
+        self.prefix.reg_set("HKCU", REG_KEY, "路径", text)
+        self.assertEqual(self.prefix.reg_get("HKCU", REG_KEY, "路径"), text)
+
+    def test_default_value_round_trips(self):
+        self.prefix.reg_set("HKLM", REG_KEY + "\\Default", "", "默认")
+        self.assertEqual(self.prefix.reg_get("HKLM", REG_KEY + "\\Default", ""), "默认")
+
+    def test_missing_value_and_key_read_as_none(self):
+        self.prefix.reg_set("HKCU", REG_KEY + "\\Present", "a", "1")
+        self.assertIsNone(self.prefix.reg_get("HKCU", REG_KEY + "\\Present", "b"))
+        self.assertIsNone(self.prefix.reg_get("HKCU", REG_KEY + "\\Absent", "a"))
+        self.assertTrue(self.prefix.reg_exists("HKCU", REG_KEY + "\\Present"))
+        self.assertFalse(self.prefix.reg_exists("HKCU", REG_KEY + "\\Absent"))
+
+    def test_volatile_key_refuses_a_non_volatile_subkey(self):
+        self.prefix.make_volatile("HKCU", REG_KEY + "\\Volatile")
+        self.assertEqual(self.prefix.reg_create("HKCU", REG_KEY + "\\Volatile\\Child"), 1021)
+        self.assertEqual(self.prefix.reg_create("HKCU", REG_KEY + "\\Plain\\Child"), 0)
+        self.assertTrue(self.prefix.reg_exists("HKCU", REG_KEY + "\\Plain\\Child"))
+
+    def test_describe_gives_system_text(self):
+        not_found = self.prefix.describe(2)
+        self.assertTrue(not_found)
+        self.assertFalse(not_found.endswith(("\n", "\r")))
+        self.assertNotEqual(not_found, self.prefix.describe(5))
+
+    def test_dpi_setting_is_a_dword(self):
+        self.prefix.set_dpi(144)
+        # reg-get reads REG_SZ only, so a DWORD is refused rather than read as text.
+        with self.assertRaises(harness.DriverError):
+            self.prefix.reg_get("HKCU", "Control Panel\\Desktop", "LogPixels")
+
+
+class StandInExcelTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = harness.Prefix("excel")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.prefix.close()
+
+    def log_path(self, name):
+        path = os.path.join(self.prefix.root, name + ".log")
+        if os.path.exists(path):
+            os.remove(path)
+        return path
+
+    def read_log(self, path):
+        with open(path, encoding="utf-8") as f:
+            return f.read().splitlines()
+
+    def probe(self, **standin):
+        code, out, err = self.prefix.run_driver(
+            "excel-startup-path", env=self.prefix.standin_env(**standin)
+        )
+        return code, json.loads(out), err
+
+    def test_startup_path_comes_back_exactly(self):
+        log = self.log_path("exact")
+        code, result, err = self.probe(startup_path=STARTUP, log=log)
+        self.assertEqual(code, 0, err)
+        self.assertEqual(result, {"path": STARTUP, "via": "global"})
+        self.assertEqual(
+            self.read_log(log),
+            [
+                "create global",
+                "names Application",
+                "invoke Application flags=2 lcid=1033 args=0",
+                "create application",
+                "names StartupPath",
+                "invoke StartupPath flags=2 lcid=1033 args=0",
+                "release global",
+                "release application",
+            ],
+        )
+
+    def test_unset_startup_path_is_empty(self):
+        code, result, err = self.probe()
+        self.assertEqual(code, 0, err)
+        self.assertEqual(result["path"], "")
+
+    def test_failing_startup_path_raises_an_excel_exception(self):
+        log = self.log_path("fail")
+        code, result, _ = self.probe(startup_path=STARTUP, fail="StartupPath", log=log)
+        self.assertEqual(code, 1)
+        self.assertEqual(result["hresult"], "0x80020009")
+        self.assertEqual(result["step"], "StartupPath")
+        self.assertEqual(result["wcode"], 1004)
+        self.assertEqual(result["source"], "Microsoft Excel")
+        self.assertIn("StartupPath", result["description"])
+        self.assertIn("release application", self.read_log(log))
+
+    def test_failing_application_stops_before_startup_path(self):
+        log = self.log_path("fail-app")
+        code, result, _ = self.probe(startup_path=STARTUP, fail="Application", log=log)
+        self.assertEqual(code, 1)
+        self.assertEqual((result["hresult"], result["step"]), ("0x80020009", "Application"))
+        lines = self.read_log(log)
+        self.assertNotIn("names StartupPath", lines)
+        self.assertEqual(lines[-1], "release global")
+
+
+class ExcelRegistrationTest(unittest.TestCase):
+    def setUp(self):
+        self.prefix = harness.Prefix("registration")
+        self.addCleanup(self.prefix.close)
+        self.prefix.unregister_excel()
+
+    def test_no_excel_means_class_not_registered(self):
+        code, out, _ = self.prefix.run_driver("excel-startup-path")
+        self.assertEqual(code, 1)
+        self.assertEqual(
+            json.loads(out), {"hresult": "0x80040154", "step": "create"}
+        )
+
+    def test_progid_names_the_application_directly(self):
+        self.prefix.register_progid("Excel.Application", harness.STANDIN_APPLICATION_CLSID)
+        log = os.path.join(self.prefix.root, "progid.log")
+        env = self.prefix.standin_env(startup_path=STARTUP, log=log)
+        result = self.prefix.driver_json("excel-startup-path", env=env)
+        self.assertEqual(result, {"path": STARTUP, "via": "progid"})
+        with open(log, encoding="utf-8") as f:
+            lines = f.read().splitlines()
+        self.assertEqual(lines[0], "create application")
+        self.assertNotIn("create global", lines)
+        self.assertIn("invoke StartupPath flags=2 lcid=1033 args=0", lines)
+
+
+class MessageBoxTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.prefix = harness.Prefix("msgbox")
+        cls.driver_exe = os.environ["QXSETUP_DRIVER"]
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.prefix.close()
+
+    def show(self, style, text):
+        box = self.prefix.start(self.driver_exe, args=["show-box", style, text])
+        self.addCleanup(box.kill)
+        return box
+
+    def test_box_is_read_and_answered(self):
+        text = "确定要安装加载项吗？\n第二行"
+        box = self.show("MB_YESNO|MB_ICONWARNING|MB_DEFBUTTON2", text)
+        info = self.prefix.driver_json("box", "Setup")
+        self.assertEqual(info["text"], text)
+        self.assertEqual(info["buttons"], [6, 7])
+        self.assertEqual(info["default"], 7)
+        self.assertEqual(info["icon"], "warning")
+        self.prefix.driver("press", "Setup", 6)
+        self.assertEqual(box.wait(10), 6)
+        self.prefix.driver("wait-gone", "Setup")
+
+    def test_icons_are_told_apart(self):
+        for style, icon in (
+            ("MB_OK|MB_ICONINFORMATION", "information"),
+            ("MB_OK|MB_ICONERROR", "error"),
+            ("MB_OK|MB_ICONQUESTION", "question"),
+            ("MB_OK", "none"),
+        ):
+            with self.subTest(style=style):
+                box = self.show(style, "icon")
+                self.assertEqual(self.prefix.driver_json("box", "Setup")["icon"], icon)
+                self.prefix.driver("press", "Setup", 1)
+                self.assertEqual(box.wait(10), 1)
+                self.prefix.driver("wait-gone", "Setup")
+
+    def test_keys_reach_the_box(self):
+        for style, key, answer in (
+            ("MB_YESNO|MB_DEFBUTTON2", "RETURN", 7),
+            ("MB_OKCANCEL", "ESCAPE", 2),
+            ("MB_OKCANCEL", "RETURN", 1),
+        ):
+            with self.subTest(style=style, key=key):
+                box = self.show(style, "keys")
+                self.prefix.driver("wait-window", "Setup")
+                self.prefix.driver("key", "Setup", key)
+                self.assertEqual(box.wait(10), answer)
+                self.prefix.driver("wait-gone", "Setup")
+
+    def test_window_lists_children_and_click_presses(self):
+        box = self.show("MB_OKCANCEL", "窗口")
+        window = self.prefix.driver_json("window", "Setup")
+        self.assertEqual(window["class"], "#32770")
+        self.assertEqual(window["pid"], self.prefix.driver_json("wait-window", "Setup")["pid"])
+        by_id = {child["id"]: child for child in window["children"]}
+        self.assertEqual(by_id[0xFFFF]["text"], "窗口")
+        cancel = by_id[2]
+        self.assertEqual(cancel["class"], "Button")
+        self.assertLessEqual(cancel["rect"]["right"], window["client"]["width"])
+        self.assertLessEqual(cancel["rect"]["bottom"], window["client"]["height"])
+        index = window["children"].index(cancel)
+        self.prefix.driver("click", "Setup", index)
+        self.assertEqual(box.wait(10), 2)
+
+    def test_screenshot_crops_to_the_window(self):
+        box = self.show("MB_OK", "截图")
+        rect = self.prefix.driver_json("window", "Setup")["rect"]
+        png = self.prefix.screenshot(
+            os.path.join(self.prefix.root, "box.png"),
+            (rect["left"], rect["top"], rect["right"], rect["bottom"]),
+        )
+        with open(png, "rb") as f:
+            header = f.read(24)
+        self.assertEqual(header[:8], b"\x89PNG\r\n\x1a\n")
+        width, height = struct.unpack(">II", header[16:24])
+        self.assertEqual((width, height), (rect["right"] - rect["left"], rect["bottom"] - rect["top"]))
+        self.prefix.driver("press", "Setup", 1)
+        self.assertEqual(box.wait(10), 1)
+
+    def test_waits_time_out(self):
+        code, _, err = self.prefix.run_driver("wait-window", "不存在的窗口", timeout=0.3)
+        self.assertEqual(code, 1)
+        self.assertIn("timeout", err)
+
+
+class FileAttributeTest(unittest.TestCase):
+    def test_hidden_and_readonly_are_seen_by_wine(self):
+        with harness.Prefix("attributes") as prefix:
+            path = os.path.join(prefix.root, "加载项.xla")
+            with open(path, "wb"):
+                pass
+            win = prefix.win_path(path)
+            self.assertEqual(prefix.unix_path(win), path)
+            self.assertEqual(int(prefix.driver("file-attributes", win)) & 0x3, 0)
+            prefix.set_hidden(path)
+            self.assertEqual(int(prefix.driver("file-attributes", win)) & 0x3, 0x2)
+            prefix.set_readonly(path)
+            self.assertEqual(int(prefix.driver("file-attributes", win)) & 0x3, 0x3)
+            prefix.set_hidden(path, False)
+            self.assertEqual(int(prefix.driver("file-attributes", win)) & 0x3, 0x1)
+
+    def test_c_drive_maps_into_the_prefix(self):
+        with harness.Prefix("paths") as prefix:
+            self.assertEqual(
+                prefix.unix_path("C:\\standin\\StandInExcel.dll"),
+                os.path.join(os.path.realpath(prefix.path), "drive_c", "standin",
+                             "StandInExcel.dll"),
+            )
+
+
+if __name__ == "__main__":
+    unittest.main()
