@@ -7,7 +7,7 @@ import subprocess
 def _grey_pixels(png_path, rect):
     left, top, right, bottom = rect
     pgm = subprocess.run(
-        ["convert", png_path, "-crop", "%dx%d+%d+%d" % (right - left, bottom - top, left, top),
+        ["/usr/bin/convert", png_path, "-crop", "%dx%d+%d+%d" % (right - left, bottom - top, left, top),
          "+repage", "-colorspace", "gray", "-depth", "8", "-compress", "none", "pgm:-"],
         stdout=subprocess.PIPE, check=True, timeout=60,
     ).stdout.split()

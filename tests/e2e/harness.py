@@ -375,7 +375,7 @@ class Prefix:
 
     def screenshot(self, png_path, rect=None):
         """Saves the X display (or the screen rect (left, top, right, bottom)) as PNG."""
-        command = ["import", "-window", "root"]
+        command = ["/usr/bin/import", "-window", "root"]
         if rect is not None:
             left, top, right, bottom = rect
             command += ["-crop", "%dx%d+%d+%d" % (right - left, bottom - top, left, top), "+repage"]

@@ -112,6 +112,17 @@ class WhereTheProgramLivesTest(unittest.TestCase):
         self.assertEqual(s.setting("Path"), "Q:\\TORVA.xls")
         self.assertEqual(s.addin_bytes(), ADDIN_BYTES)
 
+    def test_folder_deeper_than_max_path_is_recorded_whole(self):
+        s = InstallerScenario(program_folder_name=os.path.join(*["Quorvale 数据 管理 目录"] * 16))
+        self.addCleanup(s.close)
+        program = s.prefix.win_path(s.program)
+        self.assertGreater(len(program), 300)
+
+        self.assertEqual(s.install(), 0)
+
+        self.assertEqual(s.setting("Path"), program + "\\TORVA.xls")
+        self.assertEqual(s.addin_bytes(), ADDIN_BYTES)
+
     def test_progid_fallback_reaches_excel_registered_only_by_name(self):
         s = InstallerScenario()
         self.addCleanup(s.close)
