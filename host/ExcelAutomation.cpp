@@ -29,7 +29,7 @@ HostError AutomationFailure(HRESULT result, ScopedExcepInfo& exception) {
 }
 
 // Reads a property with no arguments, coerced to `type`.
-Outcome<Done> GetProperty(IDispatch* object, const wchar_t* name, VARTYPE type, VARIANT* result) {
+Status GetProperty(IDispatch* object, const wchar_t* name, VARTYPE type, VARIANT* result) {
     DISPID id = DISPID_UNKNOWN;
     auto* names = const_cast<LPOLESTR>(name);
     if (const HRESULT looked =

@@ -8,7 +8,7 @@ packages=(
     cmake g++ make libgtest-dev libgmock-dev              # native build and unit tests
     g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix   # the Windows builds
     mingw-w64-tools binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-    wine64 xvfb xauth x11-utils                           # running the program headless
+    wine64 xvfb xauth                                     # running the program headless
     fonts-wqy-zenhei fonts-wine                           # Chinese glyphs, caption buttons
     python3 python3-pefile icoutils imagemagick           # checks, screenshots, resources
 )
