@@ -2,7 +2,6 @@
 
 #include "ScopedWin.h"
 
-
 namespace qx {
 
 namespace {
