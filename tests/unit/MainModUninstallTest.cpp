@@ -50,14 +50,18 @@ TEST_F(UninstallTest, YesRemovesTheAddinThenTheRecordThenSaysSo) {
     EXPECT_FALSE(host.successWindowShown);
 }
 
-TEST_F(UninstallTest, NoChangesNothing) {
-    host.userAnswer = kAnswerNo;
+// No, and anything else a box may return when closed some other way (Wine answers Cancel).
+TEST_F(UninstallTest, AnythingButYesChangesNothing) {
+    for (const std::int16_t answer : {std::int16_t{kAnswerNo}, std::int16_t{2}, std::int16_t{0}}) {
+        host.calls.clear();
+        host.userAnswer = answer;
 
-    Run();
+        Run();
 
-    EXPECT_EQ(host.calls.back(), kQuestion);
-    EXPECT_TRUE(NothingChanged());
-    EXPECT_EQ(host.files.size(), 2u);
+        EXPECT_EQ(host.calls.back(), kQuestion) << "answer " << answer;
+        EXPECT_TRUE(NothingChanged()) << "answer " << answer;
+        EXPECT_EQ(host.files.size(), 2u);
+    }
 }
 
 // A box that could not be shown is no Yes.
