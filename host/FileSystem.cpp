@@ -12,6 +12,19 @@ namespace {
 constexpr DWORD kNotOrdinary =
     FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_DIRECTORY;
 
+// The folder part of a full file name; a drive root keeps its separator ("Q:\").
+std::wstring FolderOf(const std::wstring& fileName) {
+    const auto separator = fileName.find_last_of(L"\\/");
+    if (separator == std::wstring::npos) {
+        return std::wstring();
+    }
+    std::wstring folder = fileName.substr(0, separator);
+    if (folder.size() == 2 && folder[1] == L':') {
+        folder += L'\\';
+    }
+    return folder;
+}
+
 } // namespace
 
 Outcome<std::wstring> FindOrdinaryFile(const std::wstring& path) {
@@ -60,18 +73,6 @@ Status DeleteFileAt(const std::wstring& path) {
         return LastWin32Failure();
     }
     return Completed();
-}
-
-std::wstring FolderOf(const std::wstring& fileName) {
-    const auto separator = fileName.find_last_of(L"\\/");
-    if (separator == std::wstring::npos) {
-        return std::wstring();
-    }
-    std::wstring folder = fileName.substr(0, separator);
-    if (folder.size() == 2 && folder[1] == L':') {
-        folder += L'\\';
-    }
-    return folder;
 }
 
 Outcome<std::wstring> RunningProgramFolder() {

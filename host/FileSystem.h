@@ -11,7 +11,4 @@ Status CopyFileReplacing(const std::wstring& source, const std::wstring& destina
 Status DeleteFileAt(const std::wstring& path);
 Outcome<std::wstring> RunningProgramFolder();
 
-// The folder part of a full file name; a drive root keeps its separator ("Q:\").
-std::wstring FolderOf(const std::wstring& fileName);
-
 } // namespace qx

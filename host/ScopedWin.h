@@ -21,10 +21,6 @@ using UniqueHandleOf = std::unique_ptr<std::remove_pointer_t<Handle>, HandleClos
 using UniqueHKey = UniqueHandleOf<HKEY, &RegCloseKey>;
 using UniqueFindHandle = UniqueHandleOf<HANDLE, &FindClose>;
 using UniqueHFont = UniqueHandleOf<HFONT, &DeleteObject>;
-using UniqueHBitmap = UniqueHandleOf<HBITMAP, &DeleteObject>;
-using UniqueHIcon = UniqueHandleOf<HICON, &DestroyIcon>;
-using UniqueHwnd = UniqueHandleOf<HWND, &DestroyWindow>;
-using UniqueBstr = UniqueHandleOf<BSTR, &SysFreeString>;
 
 inline void ReleaseScreenDc(HDC dc) {
     ReleaseDC(nullptr, dc);
@@ -53,8 +49,6 @@ public:
         return &pointer_;
     }
     void** put_void() { return reinterpret_cast<void**>(put()); }
-
-    void reset() { Release(); }
 
 private:
     void AddRef() {

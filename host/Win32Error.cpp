@@ -10,8 +10,7 @@ struct LocalFreer {
     void operator()(wchar_t* text) const { LocalFree(text); }
 };
 
-} // namespace
-
+// The system's own wording of an error number.
 std::wstring DescribeError(DWORD number) {
     wchar_t* buffer = nullptr;
     const DWORD length = FormatMessageW(
@@ -19,9 +18,6 @@ std::wstring DescribeError(DWORD number) {
         nullptr, number, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
     const std::unique_ptr<wchar_t, LocalFreer> owner(buffer);
     std::wstring text(length != 0 ? buffer : L"", length);
-    while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n')) {
-        text.pop_back();
-    }
     if (text.empty()) {
         // Some numbers (many HRESULTs) have no system text; the number still lets support help.
         text = L"0x";
@@ -31,6 +27,8 @@ std::wstring DescribeError(DWORD number) {
     }
     return text;
 }
+
+} // namespace
 
 HostError Win32Failure(DWORD number) {
     HostError error;

@@ -7,9 +7,6 @@
 
 namespace qx {
 
-// The system's own wording of an error number, without its trailing line break.
-std::wstring DescribeError(DWORD number);
-
 HostError Win32Failure(DWORD number);
 HostError LastWin32Failure();
 HostError ComFailure(HRESULT result);

@@ -11,12 +11,6 @@ template <typename Function> Function User32Function(const char* name) {
     return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(user32, name)));
 }
 
-} // namespace
-
-int TwipsToPixels(int twips, UINT dpi) {
-    return MulDiv(twips, static_cast<int>(dpi), 1440);
-}
-
 UINT SystemDpi() {
     using GetDpiForSystemFn = UINT(WINAPI*)();
     static const auto getDpiForSystem = User32Function<GetDpiForSystemFn>("GetDpiForSystem");
@@ -26,6 +20,12 @@ UINT SystemDpi() {
     const UniqueScreenDc screen(GetDC(nullptr));
     const int dpi = screen ? GetDeviceCaps(screen.get(), LOGPIXELSY) : 0;
     return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+} // namespace
+
+int TwipsToPixels(int twips, UINT dpi) {
+    return MulDiv(twips, static_cast<int>(dpi), 1440);
 }
 
 UINT DpiForWindow(HWND window) {

@@ -10,7 +10,6 @@ int TwipsToPixels(int twips, UINT dpi);
 // The DPI the window is shown at. Per-monitor functions are looked up at run time because
 // Windows 7 and 8 lack them; there the system DPI serves.
 UINT DpiForWindow(HWND window);
-UINT SystemDpi();
 SIZE WindowSizeForClient(SIZE client, DWORD style, DWORD exStyle, UINT dpi);
 
 } // namespace qx

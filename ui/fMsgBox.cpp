@@ -34,6 +34,11 @@ void PlaceControl(HWND control, const TwipsBox& box, UINT dpi) {
                  SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+SIZE WindowSizeAt(UINT dpi) {
+    const SIZE client = {TwipsToPixels(kClientTwips.cx, dpi), TwipsToPixels(kClientTwips.cy, dpi)};
+    return WindowSizeForClient(client, kWindowStyle, kWindowExStyle, dpi);
+}
+
 UniqueHFont CreateLabelFont(UINT dpi) {
     const int height = -MulDiv(kLabelPointSizeTenths, static_cast<int>(dpi), 720);
     return UniqueHFont(CreateFontW(height, 0, 0, 0, FW_NORMAL, FALSE, FALSE, FALSE, GB2312_CHARSET,
@@ -96,9 +101,7 @@ Status fMsgBox::Load() {
         return LastWin32Failure();
     }
     const UINT dpi = DpiForWindow(window_);
-    const SIZE size = WindowSizeForClient(
-        SIZE{TwipsToPixels(kClientTwips.cx, dpi), TwipsToPixels(kClientTwips.cy, dpi)},
-        kWindowStyle, kWindowExStyle, dpi);
+    const SIZE size = WindowSizeAt(dpi);
     const POINT origin = CentredOnMonitorOf(window_, size);
     SetWindowPos(window_, nullptr, origin.x, origin.y, size.cx, size.cy,
                  SWP_NOZORDER | SWP_NOACTIVATE);
@@ -185,9 +188,7 @@ LRESULT fMsgBox::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_DPICHANGED: {
         const UINT dpi = LOWORD(wParam);
         const auto* suggested = reinterpret_cast<const RECT*>(lParam);
-        const SIZE size = WindowSizeForClient(
-            SIZE{TwipsToPixels(kClientTwips.cx, dpi), TwipsToPixels(kClientTwips.cy, dpi)},
-            kWindowStyle, kWindowExStyle, dpi);
+        const SIZE size = WindowSizeAt(dpi);
         SetWindowPos(window_, nullptr, suggested->left, suggested->top, size.cx, size.cy,
                      SWP_NOZORDER | SWP_NOACTIVATE);
         LayOut(dpi);
