@@ -1,0 +1,59 @@
+#!/usr/bin/python3
+"""Fails when a source file includes across the folders' one-way order:
+
+    app/ -> ui/ -> host/        app/ -> installer/ -> host/HostServices.h, host/Outcome.h
+
+installer/ must build without Windows, so it sees no system header of Windows either.
+Usage: check_layering.py SOURCE_ROOT
+"""
+
+import os
+import re
+import sys
+
+INCLUDE = re.compile(r'^\s*#\s*include\s*([<"])([^">]+)[">]', re.MULTILINE)
+WINDOWS_HEADERS = re.compile(r"^(windows|win\w*|ole\w*|oaidl|objbase|unknwn|shellapi|commctrl)\.h$",
+                             re.IGNORECASE)
+
+# For each folder: the project files it may include (by prefix), and whether Windows' own
+# headers are allowed.
+RULES = {
+    "installer": (("installer/", "host/HostServices.h", "host/Outcome.h"), False),
+    "host": (("host/",), True),
+    "ui": (("ui/", "host/", "resources/resource.h"), True),
+    "app": (("app/", "ui/", "host/", "installer/", "resources/"), True),
+}
+SOURCE = re.compile(r"\.(h|hpp|cpp|cc)$")
+
+
+def violations(root):
+    found = []
+    for folder, (allowed, windows_ok) in RULES.items():
+        for dirpath, _, files in os.walk(os.path.join(root, folder)):
+            for name in sorted(files):
+                if not SOURCE.search(name):
+                    continue
+                path = os.path.join(dirpath, name)
+                relative = os.path.relpath(path, root)
+                with open(path, encoding="utf-8") as f:
+                    text = f.read()
+                for kind, header in INCLUDE.findall(text):
+                    if kind == '"' and not header.startswith(allowed):
+                        found.append("%s includes \"%s\"" % (relative, header))
+                    if kind == "<" and not windows_ok and WINDOWS_HEADERS.match(header):
+                        found.append("%s includes <%s>" % (relative, header))
+    return found
+
+
+def main(argv):
+    if len(argv) != 2:
+        sys.exit(__doc__)
+    found = violations(argv[1])
+    for line in found:
+        print(line)
+    print("%d include(s) against the folders' order" % len(found))
+    return 1 if found else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
