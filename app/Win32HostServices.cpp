@@ -1,8 +1,8 @@
-#include "Win32HostServices.h"
+#include "app/Win32HostServices.h"
 
-#include "FileSystem.h"
-#include "MessageBoxes.h"
-#include "SettingsStore.h"
+#include "host/FileSystem.h"
+#include "host/MessageBoxes.h"
+#include "host/SettingsStore.h"
 
 namespace qx {
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ExcelAutomation.h"
-#include "HostServices.h"
-#include "WinApi.h"
+#include "host/ExcelAutomation.h"
+#include "host/HostServices.h"
+#include "host/WinApi.h"
 #include "ui/fMsgBox.h"
 
 namespace qx {

@@ -1,5 +1,5 @@
-#include "ScopedWin.h"
-#include "Win32HostServices.h"
+#include "host/ScopedWin.h"
+#include "app/Win32HostServices.h"
 #include "installer/MainMod.h"
 
 namespace {

@@ -1,33 +1,63 @@
-# QXSetup.exe: one self-contained GUI program, no runtime DLL beside it.
+# QXSetup.exe: one self-contained GUI program, no runtime DLL beside it. One library per
+# folder, so that the link graph is the folders' one-way order:
+# app (the exe) -> ui -> host, and app -> installer -> the host interface only.
 enable_language(RC)
 
-add_executable(QXSetup WIN32
+# What every piece of the shipped program is compiled with. No exceptions and no RTTI: the
+# code uses neither, and either would link the runtime's unwinder. One thread, so function-local
+# statics need no locks.
+function(qx_program_code target)
+    target_compile_definitions(${target} PRIVATE UNICODE _UNICODE WINVER=0x0601 _WIN32_WINNT=0x0601)
+    target_compile_options(${target} PRIVATE -municode -fno-exceptions -fno-rtti
+                                             -fno-threadsafe-statics -fno-asynchronous-unwind-tables
+                                             -ffunction-sections -fdata-sections)
+endfunction()
+
+qx_program_code(qxcore)
+
+# The Win32 operations behind HostServices. They know nothing of the sequence or the window.
+add_library(qxhost STATIC
     host/ExcelAutomation.cpp
     host/FileSystem.cpp
     host/MessageBoxes.cpp
     host/SettingsStore.cpp
     host/Win32Error.cpp
-    host/Win32HostServices.cpp
-    host/WinMain.cpp
+)
+target_include_directories(qxhost PUBLIC ${PROJECT_SOURCE_DIR})
+target_link_libraries(qxhost PUBLIC ole32 oleaut32)
+qx_program_code(qxhost)
+qx_warnings(qxhost)
+
+# The success window.
+add_library(qxui STATIC
+    ui/DpiScaling.cpp
     ui/fMsgBox.cpp
     ui/PictureResource.cpp
-    ui/DpiScaling.cpp
+)
+target_link_libraries(qxui PUBLIC qxhost)
+qx_program_code(qxui)
+qx_warnings(qxui)
+
+# The program: wWinMain, and the host that joins the operations and the window.
+add_executable(QXSetup WIN32
+    app/SmallRuntime.cpp
+    app/Win32HostServices.cpp
+    app/WinMain.cpp
     resources/resources.rc
 )
-target_compile_definitions(QXSetup PRIVATE UNICODE _UNICODE WINVER=0x0601 _WIN32_WINNT=0x0601)
-target_include_directories(QXSetup PRIVATE ${CMAKE_SOURCE_DIR}/resources)
-target_link_libraries(QXSetup PRIVATE qxcore ole32 oleaut32 uuid)
+target_include_directories(QXSetup PRIVATE ${QX_GENERATED_DIR} ${PROJECT_SOURCE_DIR}/resources)
+target_link_libraries(QXSetup PRIVATE qxcore qxui qxhost)
+qx_program_code(QXSetup)
 qx_warnings(QXSetup)
-
-target_compile_options(QXSetup PRIVATE $<$<COMPILE_LANGUAGE:CXX>:-municode -ffunction-sections -fdata-sections>)
 target_link_options(QXSetup PRIVATE
     -municode
-    -static -static-libgcc -static-libstdc++
+    -static
     -Wl,--dynamicbase -Wl,--nxcompat
     # Windows 7 is the oldest system served; a 4.0 subsystem would get legacy frame metrics.
     -Wl,--major-subsystem-version,6 -Wl,--minor-subsystem-version,1
     -Wl,--major-os-version,6 -Wl,--minor-os-version,1
     -Wl,--gc-sections
+    -Wl,-Map,$<TARGET_FILE_DIR:QXSetup>/QXSetup.map
     $<$<EQUAL:${CMAKE_SIZEOF_VOID_P},8>:-Wl,--high-entropy-va>
     $<$<CONFIG:MinSizeRel,Release>:-s>
 )

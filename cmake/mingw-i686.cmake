@@ -1,7 +1,9 @@
-# The shipped 32-bit program.
+# The shipped 32-bit program. The win32 thread model: the program runs on one thread, and the
+# posix model links its thread library (winpthread) into the exe as soon as runtime code that
+# could use threads is linked.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR i686)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
+set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-win32)
 set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
 set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)

@@ -1,6 +1,6 @@
-#include "ExcelAutomation.h"
+#include "host/ExcelAutomation.h"
 
-#include "Win32Error.h"
+#include "host/Win32Error.h"
 
 namespace qx {
 
@@ -12,6 +12,8 @@ constexpr CLSID kExcelGlobalClass = {
 constexpr wchar_t kExcelApplicationProgId[] = L"Excel.Application";
 // Excel's properties take a locale; English (United States) is the one every Excel knows.
 constexpr LCID kEnglishUnitedStates = 1033;
+// IDispatch's reserved interface argument; defined here so that the link needs no uuid library.
+constexpr IID kReservedIid = {};
 
 HostError AutomationFailure(HRESULT result, ScopedExcepInfo& exception) {
     if (result != DISP_E_EXCEPTION) {
@@ -33,14 +35,15 @@ Status GetProperty(IDispatch* object, const wchar_t* name, VARTYPE type, VARIANT
     DISPID id = DISPID_UNKNOWN;
     auto* names = const_cast<LPOLESTR>(name);
     if (const HRESULT looked =
-            object->GetIDsOfNames(IID_NULL, &names, 1, kEnglishUnitedStates, &id);
+            object->GetIDsOfNames(kReservedIid, &names, 1, kEnglishUnitedStates, &id);
         FAILED(looked)) {
         return ComFailure(looked);
     }
     DISPPARAMS noArguments = {};
     ScopedExcepInfo exception;
-    const HRESULT invoked = object->Invoke(id, IID_NULL, kEnglishUnitedStates, DISPATCH_PROPERTYGET,
-                                           &noArguments, result, exception.get(), nullptr);
+    const HRESULT invoked =
+        object->Invoke(id, kReservedIid, kEnglishUnitedStates, DISPATCH_PROPERTYGET, &noArguments,
+                       result, exception.get(), nullptr);
     if (FAILED(invoked)) {
         return AutomationFailure(invoked, exception);
     }
@@ -54,7 +57,7 @@ Outcome<ComPtr<IDispatch>> CreateDispatch(const CLSID& classId) {
     ComPtr<IDispatch> object;
     // CLSCTX_SERVER: Excel may serve in-process or, as a real Excel does, from its own process.
     const HRESULT created =
-        CoCreateInstance(classId, nullptr, CLSCTX_SERVER, IID_IDispatch, object.put_void());
+        CoCreateInstance(classId, nullptr, CLSCTX_SERVER, __uuidof(IDispatch), object.put_void());
     if (FAILED(created)) {
         return ComFailure(created);
     }
@@ -78,7 +81,7 @@ Outcome<ExcelApplicationHandle> ExcelAutomation::AcquireApplication() {
                 return global.error();
             }
             return ExcelApplicationHandle(
-                std::make_shared<Win32ExcelApplication>(std::move(application.value())));
+                new Win32ExcelApplication(std::move(application.value())));
         }
         global_ = std::move(global.value());
     }
@@ -93,15 +96,16 @@ Outcome<ExcelApplicationHandle> ExcelAutomation::AcquireApplication() {
     }
     ComPtr<IDispatch> dispatch;
     if (const HRESULT queried =
-            (*application).pdispVal->QueryInterface(IID_IDispatch, dispatch.put_void());
+            (*application).pdispVal->QueryInterface(__uuidof(IDispatch), dispatch.put_void());
         FAILED(queried)) {
         return ComFailure(queried);
     }
-    return ExcelApplicationHandle(std::make_shared<Win32ExcelApplication>(std::move(dispatch)));
+    return ExcelApplicationHandle(new Win32ExcelApplication(std::move(dispatch)));
 }
 
 Outcome<std::wstring> ExcelAutomation::ReadStartupPath(const ExcelApplicationHandle& excel) {
-    const auto* application = dynamic_cast<const Win32ExcelApplication*>(excel.get());
+    // Only this class hands out handles, so every handle it is given is one of its own.
+    const auto* application = static_cast<const Win32ExcelApplication*>(excel.get());
     if (!application || !application->dispatch()) {
         return ComFailure(E_POINTER);
     }

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "HostServices.h"
-#include "ScopedWin.h"
+#include "host/HostServices.h"
+#include "host/ScopedWin.h"
 
 #include <string>
 

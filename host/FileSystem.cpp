@@ -1,7 +1,7 @@
-#include "FileSystem.h"
+#include "host/FileSystem.h"
 
-#include "ScopedWin.h"
-#include "Win32Error.h"
+#include "host/ScopedWin.h"
+#include "host/Win32Error.h"
 
 #include <vector>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Outcome.h"
+#include "host/Outcome.h"
 
 #include <cstdint>
 #include <memory>
@@ -13,7 +13,7 @@ class ExcelApplication {
 public:
     virtual ~ExcelApplication() = default;
 };
-using ExcelApplicationHandle = std::shared_ptr<ExcelApplication>;
+using ExcelApplicationHandle = std::unique_ptr<ExcelApplication>;
 
 // Message-box answers, as the platform numbers them.
 enum : std::int16_t { kAnswerYes = 6, kAnswerNo = 7 };

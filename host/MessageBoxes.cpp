@@ -1,6 +1,6 @@
-#include "MessageBoxes.h"
+#include "host/MessageBoxes.h"
 
-#include "Win32Error.h"
+#include "host/Win32Error.h"
 
 namespace qx {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "WinApi.h"
+#include "host/WinApi.h"
 
 #include <oleauto.h>
 
@@ -18,14 +18,40 @@ template <typename Handle, auto Close> struct HandleCloser {
 template <typename Handle, auto Close>
 using UniqueHandleOf = std::unique_ptr<std::remove_pointer_t<Handle>, HandleCloser<Handle, Close>>;
 
-using UniqueHKey = UniqueHandleOf<HKEY, &RegCloseKey>;
+using UniqueHandle = UniqueHandleOf<HANDLE, &CloseHandle>;
 using UniqueFindHandle = UniqueHandleOf<HANDLE, &FindClose>;
+using UniqueHKey = UniqueHandleOf<HKEY, &RegCloseKey>;
+using UniqueHGlobal = UniqueHandleOf<HGLOBAL, &GlobalFree>;
 using UniqueHFont = UniqueHandleOf<HFONT, &DeleteObject>;
+using UniqueHBitmap = UniqueHandleOf<HBITMAP, &DeleteObject>;
+using UniqueHBrush = UniqueHandleOf<HBRUSH, &DeleteObject>;
+using UniqueMemoryDc = UniqueHandleOf<HDC, &DeleteDC>;
+using UniqueBstr = UniqueHandleOf<BSTR, &SysFreeString>;
+// Memory the system allocated for the caller (FORMAT_MESSAGE_ALLOCATE_BUFFER and the like).
+template <typename T> using UniqueLocalMemory = UniqueHandleOf<T*, &LocalFree>;
 
 inline void ReleaseScreenDc(HDC dc) {
     ReleaseDC(nullptr, dc);
 }
 using UniqueScreenDc = UniqueHandleOf<HDC, &ReleaseScreenDc>;
+
+// CreateFileW and a few others say "no handle" with INVALID_HANDLE_VALUE rather than null.
+inline HANDLE NullIfInvalid(HANDLE handle) {
+    return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
+}
+
+// Puts back the object a DC had selected before.
+class ScopedSelectObject {
+public:
+    ScopedSelectObject(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
+    ScopedSelectObject(const ScopedSelectObject&) = delete;
+    ScopedSelectObject& operator=(const ScopedSelectObject&) = delete;
+    ~ScopedSelectObject() { SelectObject(dc_, previous_); }
+
+private:
+    HDC dc_;
+    HGDIOBJ previous_;
+};
 
 // Owns one reference of a COM interface.
 template <typename Interface> class ComPtr {
@@ -38,6 +64,13 @@ public:
         return *this;
     }
     ~ComPtr() { Release(); }
+
+    // Takes over a reference the caller already holds.
+    static ComPtr Attach(Interface* held) {
+        ComPtr owner;
+        owner.pointer_ = held;
+        return owner;
+    }
 
     Interface* get() const { return pointer_; }
     Interface* operator->() const { return pointer_; }
@@ -94,6 +127,7 @@ public:
 
     EXCEPINFO* get() { return &info_; }
     EXCEPINFO* operator->() { return &info_; }
+    const EXCEPINFO& operator*() const { return info_; }
 
 private:
     EXCEPINFO info_;
@@ -111,6 +145,8 @@ public:
             CoUninitialize();
         }
     }
+
+    HRESULT result() const { return result_; }
 
 private:
     HRESULT result_;

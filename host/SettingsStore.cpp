@@ -1,7 +1,7 @@
-#include "SettingsStore.h"
+#include "host/SettingsStore.h"
 
-#include "ScopedWin.h"
-#include "Win32Error.h"
+#include "host/ScopedWin.h"
+#include "host/Win32Error.h"
 
 namespace qx {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "Outcome.h"
+#include "host/Outcome.h"
 
 #include <string>
 

@@ -1,25 +1,15 @@
-#include "Win32Error.h"
+#include "host/Win32Error.h"
 
-#include "ScopedWin.h"
+#include "host/ScopedWin.h"
 
 namespace qx {
 
 namespace {
 
-struct LocalFreer {
-    void operator()(wchar_t* text) const { LocalFree(text); }
-};
-
-// The system's own wording of an error number.
+// Some numbers (many HRESULTs) have no system text; the number still lets support help.
 std::wstring DescribeError(DWORD number) {
-    wchar_t* buffer = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, number, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    const std::unique_ptr<wchar_t, LocalFreer> owner(buffer);
-    std::wstring text(length != 0 ? buffer : L"", length);
+    std::wstring text = SystemErrorText(number);
     if (text.empty()) {
-        // Some numbers (many HRESULTs) have no system text; the number still lets support help.
         text = L"0x";
         for (int shift = 28; shift >= 0; shift -= 4) {
             text += L"0123456789ABCDEF"[(number >> shift) & 0xF];
@@ -29,6 +19,15 @@ std::wstring DescribeError(DWORD number) {
 }
 
 } // namespace
+
+std::wstring SystemErrorText(DWORD number) {
+    wchar_t* buffer = nullptr;
+    const DWORD length = FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, number, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    const UniqueLocalMemory<wchar_t> owner(buffer);
+    return length != 0 ? std::wstring(buffer, length) : std::wstring();
+}
 
 HostError Win32Failure(DWORD number) {
     HostError error;

@@ -1,8 +1,10 @@
-#include "MainMod.h"
+#include "installer/MainMod.h"
 
-#include "Messages.h"
-#include "Paths.h"
-#include "SettingsRecord.h"
+#include "installer/Messages.h"
+#include "installer/Paths.h"
+#include "installer/SettingsRecord.h"
+
+#include <utility>
 
 namespace qx {
 
@@ -11,7 +13,7 @@ void MainMod::Main() {
 
     // 2. On failure the handle stays empty, so step 3 fails in turn.
     if (auto excel = host_.AcquireExcelApplication()) {
-        state_.excel = excel.value();
+        state_.excel = std::move(excel.value());
     }
 
     // 3. On failure the folder stays empty.

@@ -1,4 +1,4 @@
-#include "Messages.h"
+#include "installer/Messages.h"
 
 namespace qx {
 

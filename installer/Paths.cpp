@@ -1,4 +1,4 @@
-#include "Paths.h"
+#include "installer/Paths.h"
 
 namespace qx {
 

@@ -1,4 +1,4 @@
-#include "SettingsRecord.h"
+#include "installer/SettingsRecord.h"
 
 namespace qx {
 

@@ -6,7 +6,7 @@ set -euo pipefail
 
 packages=(
     cmake g++ make libgtest-dev libgmock-dev              # native build and unit tests
-    g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix   # the Windows builds
+    g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-posix   # the Windows builds
     mingw-w64-tools binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
     wine64 xvfb xauth                                     # running the program headless
     fonts-wqy-zenhei fonts-wine                           # Chinese glyphs, caption buttons

@@ -1,4 +1,4 @@
-#include "DpiScaling.h"
+#include "ui/DpiScaling.h"
 
 #include "host/ScopedWin.h"
 

@@ -1,4 +1,4 @@
-#include "PictureResource.h"
+#include "ui/PictureResource.h"
 
 #include "host/Win32Error.h"
 
@@ -7,8 +7,6 @@
 namespace qx {
 
 namespace {
-
-using UniqueHGlobal = UniqueHandleOf<HGLOBAL, &GlobalFree>;
 
 Outcome<ComPtr<IStream>> StreamOverCopy(const void* bytes, DWORD size) {
     UniqueHGlobal memory(GlobalAlloc(GMEM_MOVEABLE, size));
@@ -49,7 +47,7 @@ Outcome<ComPtr<IPicture>> LoadPictureResource(HINSTANCE instance, int resourceId
     }
     ComPtr<IPicture> picture;
     if (const HRESULT decoded = OleLoadPicture(stream.value().get(), static_cast<LONG>(size), FALSE,
-                                               IID_IPicture, picture.put_void());
+                                               __uuidof(IPicture), picture.put_void());
         FAILED(decoded)) {
         return ComFailure(decoded);
     }

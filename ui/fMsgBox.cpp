@@ -1,10 +1,10 @@
-#include "fMsgBox.h"
+#include "ui/fMsgBox.h"
 
-#include "DpiScaling.h"
-#include "PictureResource.h"
-#include "SuccessTexts.h"
+#include "ui/DpiScaling.h"
+#include "ui/PictureResource.h"
+#include "ui/SuccessTexts.h"
 #include "host/Win32Error.h"
-#include "resource.h"
+#include "resources/resource.h"
 
 #include <utility>
 

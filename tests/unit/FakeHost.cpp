@@ -52,8 +52,9 @@ Outcome<ExcelApplicationHandle> FakeHost::AcquireExcelApplication() {
     if (!excelInstalled) {
         return HostError{0x80040154u, L"没有注册类", false};
     }
-    handedOut = std::make_shared<FakeExcel>();
-    return handedOut;
+    ExcelApplicationHandle excel(new FakeExcel);
+    handedOut = excel.get();
+    return excel;
 }
 
 Outcome<std::wstring> FakeHost::ReadStartupPath(const ExcelApplicationHandle& excel) {

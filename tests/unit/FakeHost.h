@@ -50,7 +50,7 @@ public:
     // --- What the run did ---
     std::vector<std::wstring> calls;
     std::vector<std::wstring> shownMessages; // every box, in order, as "Kind: text"
-    ExcelApplicationHandle handedOut;
+    const ExcelApplication* handedOut = nullptr;
     bool successWindowShown = false;
 
     bool HasSection(const std::wstring& application, const std::wstring& section) const;

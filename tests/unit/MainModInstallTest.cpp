@@ -45,7 +45,7 @@ TEST_F(InstallTest, KeepsTheExcelHandleAndStartupFolderForTheRestOfTheRun) {
     MainMod mainMod(host);
     mainMod.Main();
 
-    EXPECT_EQ(mainMod.state().excel, host.handedOut);
+    EXPECT_EQ(mainMod.state().excel.get(), host.handedOut);
     EXPECT_NE(mainMod.state().excel, nullptr);
     EXPECT_EQ(mainMod.state().startupFolder, kStartup);
 }
