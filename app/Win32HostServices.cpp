@@ -1,5 +1,6 @@
 #include "app/Win32HostServices.h"
 
+#include "host/DesktopUser.h"
 #include "host/FileSystem.h"
 #include "host/MessageBoxes.h"
 #include "host/SettingsStore.h"
@@ -7,6 +8,10 @@
 namespace qx {
 
 Win32HostServices::Win32HostServices(HINSTANCE instance) : successWindow_(instance, *this) {}
+
+Outcome<bool> Win32HostServices::RunsAsDesktopUser() {
+    return qx::RunsAsDesktopUser();
+}
 
 Outcome<ExcelApplicationHandle> Win32HostServices::AcquireExcelApplication() {
     return excel_.AcquireApplication();
@@ -24,8 +29,16 @@ Status Win32HostServices::CopyFile(const std::wstring& source, const std::wstrin
     return CopyFileReplacing(source, destination);
 }
 
+Status Win32HostServices::MakeFileOrdinary(const std::wstring& path) {
+    return ClearHiddenSystemReadOnly(path);
+}
+
 Status Win32HostServices::DeleteFile(const std::wstring& path) {
     return DeleteFileAt(path);
+}
+
+Status Win32HostServices::CreateFolder(const std::wstring& path) {
+    return CreateFolderWithParents(path);
 }
 
 Outcome<std::wstring> Win32HostServices::ApplicationFolder() {

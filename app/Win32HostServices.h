@@ -13,11 +13,14 @@ class Win32HostServices final : public HostServices {
 public:
     explicit Win32HostServices(HINSTANCE instance);
 
+    Outcome<bool> RunsAsDesktopUser() override;
     Outcome<ExcelApplicationHandle> AcquireExcelApplication() override;
     Outcome<std::wstring> ReadStartupPath(const ExcelApplicationHandle& excel) override;
     Outcome<std::wstring> FindFile(const std::wstring& path) override;
     Status CopyFile(const std::wstring& source, const std::wstring& destination) override;
+    Status MakeFileOrdinary(const std::wstring& path) override;
     Status DeleteFile(const std::wstring& path) override;
+    Status CreateFolder(const std::wstring& path) override;
     Outcome<std::wstring> ApplicationFolder() override;
     Status SaveSetting(const std::wstring& application, const std::wstring& section,
                        const std::wstring& key, const std::wstring& value) override;

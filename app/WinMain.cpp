@@ -1,5 +1,6 @@
-#include "host/ScopedWin.h"
 #include "app/Win32HostServices.h"
+#include "host/OneRunAtATime.h"
+#include "host/ScopedWin.h"
 #include "installer/MainMod.h"
 
 namespace {
@@ -22,6 +23,14 @@ void LoadDllsOnlyFromSystem32() {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     LoadDllsOnlyFromSystem32();
     HeapSetInformation(nullptr, HeapEnableTerminationOnCorruption, nullptr, 0);
+
+    // A second start while a run is in progress changes nothing and asks nothing: its question
+    // could undo what the first run is doing.
+    const qx::OneRunAtATime oneRun;
+    if (oneRun.AnotherRunInProgress()) {
+        oneRun.BringOtherRunForward();
+        return 0;
+    }
 
     // Declared in this order so that Excel is released before COM is shut down.
     const qx::ComApartment com;

@@ -17,9 +17,11 @@ qx_program_code(qxcore)
 
 # The Win32 operations behind HostServices. They know nothing of the sequence or the window.
 add_library(qxhost STATIC
+    host/DesktopUser.cpp
     host/ExcelAutomation.cpp
     host/FileSystem.cpp
     host/MessageBoxes.cpp
+    host/OneRunAtATime.cpp
     host/SettingsStore.cpp
     host/Win32Error.cpp
 )

@@ -25,6 +25,11 @@ std::wstring FolderOf(const std::wstring& fileName) {
     return folder;
 }
 
+bool IsFolder(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
 } // namespace
 
 Outcome<std::wstring> FindOrdinaryFile(const std::wstring& path) {
@@ -58,18 +63,54 @@ Status CopyFileReplacing(const std::wstring& source, const std::wstring& destina
     // The copy takes the source's attributes. A read-only or hidden source (from a CD, a zip, a
     // locked-down share) would give an add-in that the next run can neither see nor remove.
     // Best effort: the add-in is in place and usable whether or not this succeeds.
+    ClearHiddenSystemReadOnly(destination);
+    return Completed();
+}
+
+Status ClearHiddenSystemReadOnly(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return LastWin32Failure();
+    }
     constexpr DWORD kUnwanted =
         FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-    const DWORD attributes = GetFileAttributesW(destination.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & kUnwanted) != 0) {
-        const DWORD wanted = attributes & ~kUnwanted;
-        SetFileAttributesW(destination.c_str(), wanted != 0 ? wanted : FILE_ATTRIBUTE_NORMAL);
+    if ((attributes & kUnwanted) == 0) {
+        return Completed();
+    }
+    const DWORD wanted = attributes & ~kUnwanted;
+    if (!SetFileAttributesW(path.c_str(), wanted != 0 ? wanted : FILE_ATTRIBUTE_NORMAL)) {
+        return LastWin32Failure();
     }
     return Completed();
 }
 
 Status DeleteFileAt(const std::wstring& path) {
     if (!DeleteFileW(path.c_str())) {
+        return LastWin32Failure();
+    }
+    return Completed();
+}
+
+Status CreateFolderWithParents(const std::wstring& path) {
+    if (IsFolder(path)) {
+        return Completed();
+    }
+    if (CreateDirectoryW(path.c_str(), nullptr)) {
+        return Completed();
+    }
+    const DWORD error = GetLastError();
+    if (error != ERROR_PATH_NOT_FOUND) {
+        // ERROR_ALREADY_EXISTS here means a file stands where the folder should be.
+        return Win32Failure(error);
+    }
+    const std::wstring parent = FolderOf(path);
+    if (parent.empty() || parent.size() >= path.size()) {
+        return Win32Failure(error);
+    }
+    if (auto madeParent = CreateFolderWithParents(parent); !madeParent) {
+        return madeParent;
+    }
+    if (!CreateDirectoryW(path.c_str(), nullptr) && !IsFolder(path)) {
         return LastWin32Failure();
     }
     return Completed();

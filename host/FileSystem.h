@@ -8,7 +8,9 @@ namespace qx {
 
 Outcome<std::wstring> FindOrdinaryFile(const std::wstring& path);
 Status CopyFileReplacing(const std::wstring& source, const std::wstring& destination);
+Status ClearHiddenSystemReadOnly(const std::wstring& path);
 Status DeleteFileAt(const std::wstring& path);
+Status CreateFolderWithParents(const std::wstring& path);
 Outcome<std::wstring> RunningProgramFolder();
 
 } // namespace qx

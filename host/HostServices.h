@@ -24,6 +24,11 @@ class HostServices {
 public:
     virtual ~HostServices() = default;
 
+    // Whether the program runs under the account that owns the desktop (the shell's): false
+    // for LocalSystem, or for another user's credentials; an elevated run of the same user is
+    // that user. Fails when it cannot tell, for instance before the shell has started.
+    virtual Outcome<bool> RunsAsDesktopUser() = 0;
+
     virtual Outcome<ExcelApplicationHandle> AcquireExcelApplication() = 0;
     // Excel's start-up folder, as Excel reports it. Fails when the handle is empty.
     virtual Outcome<std::wstring> ReadStartupPath(const ExcelApplicationHandle& excel) = 0;
@@ -31,9 +36,15 @@ public:
     // The name of the ordinary file at `path`, or "" when there is none (hidden and system
     // files and folders do not count). Fails only when the path itself is rejected.
     virtual Outcome<std::wstring> FindFile(const std::wstring& path) = 0;
-    // Replaces `destination` if it exists.
+    // Replaces `destination` if it exists. Like Windows, may refuse a hidden or read-only
+    // destination (MakeFileOrdinary first).
     virtual Status CopyFile(const std::wstring& source, const std::wstring& destination) = 0;
+    // Clears the hidden, system and read-only attributes. Fails (notFound) when there is no
+    // such file.
+    virtual Status MakeFileOrdinary(const std::wstring& path) = 0;
     virtual Status DeleteFile(const std::wstring& path) = 0;
+    // Creates the folder and any missing parent; completes at once when it already exists.
+    virtual Status CreateFolder(const std::wstring& path) = 0;
     // The running program's folder; a trailing separator only for a drive root.
     virtual Outcome<std::wstring> ApplicationFolder() = 0;
 

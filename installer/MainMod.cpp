@@ -11,6 +11,13 @@ namespace qx {
 void MainMod::Main() {
     // 1. Each step below states where the sequence goes on when it fails.
 
+    // Under another account the add-in and its record would land in that account's profile,
+    // where the desktop's user never sees them. When that cannot be told, the run goes on.
+    if (const auto desktopUser = host_.RunsAsDesktopUser(); desktopUser && !desktopUser.value()) {
+        host_.Warn(kWrongAccount);
+        return;
+    }
+
     // 2. On failure the handle stays empty, so step 3 fails in turn.
     if (auto excel = host_.AcquireExcelApplication()) {
         state_.excel = std::move(excel.value());
@@ -92,6 +99,13 @@ Status MainMod::CopyAddinIntoStartupFolder() {
     if (!programFolder) {
         return programFolder.error();
     }
+    // Excel reports its start-up folder even where a fresh or reset profile has none yet.
+    if (const auto created = host_.CreateFolder(state_.startupFolder); !created) {
+        return created;
+    }
+    // Windows refuses to copy onto a hidden or read-only file, and a leftover may be either.
+    // Should the attributes stay, the copy's own failure says why.
+    host_.MakeFileOrdinary(InstalledAddinPath());
     return host_.CopyFile(JoinPath(programFolder.value(), kAddinSourceName), InstalledAddinPath());
 }
 

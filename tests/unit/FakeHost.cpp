@@ -10,6 +10,10 @@ HostError NotFound() {
     return HostError{2, L"系统找不到指定的文件。\r\n", true};
 }
 
+HostError PathNotFound() {
+    return HostError{3, L"系统找不到指定的路径。\r\n", true};
+}
+
 std::wstring NameOf(const std::wstring& path) {
     const auto separator = path.find_last_of(L'\\');
     return separator == std::wstring::npos ? path : path.substr(separator + 1);
@@ -42,6 +46,17 @@ std::wstring FakeHost::Setting(const std::wstring& application, const std::wstri
         return L"<absent>";
     }
     return found->second.at(key);
+}
+
+Outcome<bool> FakeHost::RunsAsDesktopUser() {
+    calls.push_back(L"RunsAsDesktopUser");
+    if (auto error = Forced(Op::RunsAsDesktopUser)) {
+        return *error;
+    }
+    if (!desktopUser) {
+        return HostError{1168, L"找不到元素。\r\n", false};
+    }
+    return *desktopUser;
 }
 
 Outcome<ExcelApplicationHandle> FakeHost::AcquireExcelApplication() {
@@ -87,10 +102,40 @@ Status FakeHost::CopyFile(const std::wstring& source, const std::wstring& destin
     if (files.count(source) == 0) {
         return NotFound();
     }
-    if (FolderOf(destination).empty()) {
-        return HostError{3, L"系统找不到指定的路径。\r\n", true};
+    const std::wstring folder = FolderOf(destination);
+    if (folder.empty() || missingFolders.count(folder) != 0) {
+        return PathNotFound();
+    }
+    // Windows' rule: an existing hidden or read-only destination is not replaced.
+    if (files.count(destination) != 0 &&
+        (hiddenFiles.count(destination) != 0 || readOnlyFiles.count(destination) != 0)) {
+        return DefaultError();
     }
     files[destination] = files[source];
+    return Completed();
+}
+
+Status FakeHost::MakeFileOrdinary(const std::wstring& path) {
+    calls.push_back(L"MakeFileOrdinary " + path);
+    if (auto error = Forced(Op::MakeFileOrdinary)) {
+        return *error;
+    }
+    if (files.count(path) == 0) {
+        return NotFound();
+    }
+    hiddenFiles.erase(path);
+    readOnlyFiles.erase(path);
+    return Completed();
+}
+
+Status FakeHost::CreateFolder(const std::wstring& path) {
+    calls.push_back(L"CreateFolder " + path);
+    if (auto error = Forced(Op::CreateFolder)) {
+        return *error;
+    }
+    for (std::wstring folder = path; !folder.empty(); folder = FolderOf(folder)) {
+        missingFolders.erase(folder);
+    }
     return Completed();
 }
 
@@ -102,7 +147,7 @@ Status FakeHost::DeleteFile(const std::wstring& path) {
     if (files.count(path) == 0) {
         return NotFound();
     }
-    if (lockedFiles.count(path) != 0) {
+    if (lockedFiles.count(path) != 0 || readOnlyFiles.count(path) != 0) {
         return DefaultError();
     }
     files.erase(path);

@@ -16,11 +16,14 @@ namespace qx::testing {
 class FakeHost final : public HostServices {
 public:
     enum class Op {
+        RunsAsDesktopUser,
         AcquireExcelApplication,
         ReadStartupPath,
         FindFile,
         CopyFile,
+        MakeFileOrdinary,
         DeleteFile,
+        CreateFolder,
         ApplicationFolder,
         SaveSetting,
         DeleteSetting,
@@ -31,12 +34,15 @@ public:
     };
 
     // --- The world before the run ---
+    std::optional<bool> desktopUser = true; // nullopt: the host cannot tell
     bool excelInstalled = true;
     std::wstring startupFolder = L"C:\\Users\\Lin\\AppData\\Roaming\\Microsoft\\Excel\\XLSTART";
     std::wstring programFolder = L"D:\\Quorvale 数据";
     std::map<std::wstring, std::string> files;   // full path -> contents
     std::set<std::wstring> hiddenFiles;          // present, but not ordinary files
-    std::set<std::wstring> lockedFiles;          // cannot be deleted (read-only, in use)
+    std::set<std::wstring> readOnlyFiles;        // as on Windows: neither replaced nor deleted
+    std::set<std::wstring> lockedFiles;          // in use: cannot be deleted
+    std::set<std::wstring> missingFolders;       // every other folder exists
     std::set<std::wstring> settingsApplications; // application keys present
     std::map<std::wstring, std::map<std::wstring, std::wstring>> settingsSections; // "app\\sec"
     std::optional<std::int16_t> userAnswer = kAnswerYes; // nullopt: the box cannot be shown
@@ -57,11 +63,14 @@ public:
     std::wstring Setting(const std::wstring& application, const std::wstring& section,
                          const std::wstring& key) const;
 
+    Outcome<bool> RunsAsDesktopUser() override;
     Outcome<ExcelApplicationHandle> AcquireExcelApplication() override;
     Outcome<std::wstring> ReadStartupPath(const ExcelApplicationHandle& excel) override;
     Outcome<std::wstring> FindFile(const std::wstring& path) override;
     Status CopyFile(const std::wstring& source, const std::wstring& destination) override;
+    Status MakeFileOrdinary(const std::wstring& path) override;
     Status DeleteFile(const std::wstring& path) override;
+    Status CreateFolder(const std::wstring& path) override;
     Outcome<std::wstring> ApplicationFolder() override;
     Status SaveSetting(const std::wstring& application, const std::wstring& section,
                        const std::wstring& key, const std::wstring& value) override;

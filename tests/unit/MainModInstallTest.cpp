@@ -7,6 +7,7 @@
 namespace qx::testing {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using Op = FakeHost::Op;
 
@@ -29,8 +30,9 @@ TEST_F(InstallTest, CopiesTheAddinRecordsTheWorkbookThenOpensTheWindowInThatOrde
     Run();
 
     EXPECT_THAT(host.calls,
-                ElementsAre(L"AcquireExcelApplication", L"ReadStartupPath",
+                ElementsAre(L"RunsAsDesktopUser", L"AcquireExcelApplication", L"ReadStartupPath",
                             L"FindFile " + kInstalled, L"ApplicationFolder",
+                            L"CreateFolder " + kStartup, L"MakeFileOrdinary " + kInstalled,
                             L"CopyFile " + kSource + L" -> " + kInstalled, L"ApplicationFolder",
                             L"SaveSetting Tanrebo Software | Merrowin | Path = " + kProgram +
                                 L"\\TORVA.xls",
@@ -82,7 +84,7 @@ TEST_F(InstallTest, ProgramOnADriveRootJoinsWithOneSeparator) {
 
     Run();
 
-    EXPECT_THAT(host.calls[4], L"CopyFile Q:\\安装.xla -> X:\\QxButton.xla");
+    EXPECT_THAT(host.calls, Contains(L"CopyFile Q:\\安装.xla -> X:\\QxButton.xla"));
     EXPECT_EQ(host.Setting(L"Tanrebo Software", L"Merrowin", L"Path"), L"Q:\\TORVA.xls");
     EXPECT_EQ(host.files[L"X:\\QxButton.xla"], "from the root");
 }
@@ -216,17 +218,18 @@ const std::wstring kWarnFolder =
 
 INSTANTIATE_TEST_SUITE_P(
     EachCause, StartupFolderUnknownTest,
-    ::testing::Values(
-        StartupFolderUnknown{
-            "ExcelNotInstalled",
-            [](FakeHost& h) { h.excelInstalled = false; },
-            {L"AcquireExcelApplication", L"ReadStartupPath <empty handle>", kWarnFolder}},
-        StartupFolderUnknown{"StartupPathUnreadable",
-                             [](FakeHost& h) { h.Fail(Op::ReadStartupPath); },
-                             {L"AcquireExcelApplication", L"ReadStartupPath", kWarnFolder}},
-        StartupFolderUnknown{"ExcelReportsNoFolder",
-                             [](FakeHost& h) { h.startupFolder.clear(); },
-                             {L"AcquireExcelApplication", L"ReadStartupPath", kWarnFolder}}),
+    ::testing::Values(StartupFolderUnknown{"ExcelNotInstalled",
+                                           [](FakeHost& h) { h.excelInstalled = false; },
+                                           {L"RunsAsDesktopUser", L"AcquireExcelApplication",
+                                            L"ReadStartupPath <empty handle>", kWarnFolder}},
+                      StartupFolderUnknown{"StartupPathUnreadable",
+                                           [](FakeHost& h) { h.Fail(Op::ReadStartupPath); },
+                                           {L"RunsAsDesktopUser", L"AcquireExcelApplication",
+                                            L"ReadStartupPath", kWarnFolder}},
+                      StartupFolderUnknown{"ExcelReportsNoFolder",
+                                           [](FakeHost& h) { h.startupFolder.clear(); },
+                                           {L"RunsAsDesktopUser", L"AcquireExcelApplication",
+                                            L"ReadStartupPath", kWarnFolder}}),
     [](const ::testing::TestParamInfo<StartupFolderUnknown>& param) { return param.param.name; });
 
 TEST(ToggleTest, ThreeRunsInstallUninstallInstall) {

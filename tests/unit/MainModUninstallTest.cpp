@@ -41,7 +41,7 @@ TEST_F(UninstallTest, YesRemovesTheAddinThenTheRecordThenSaysSo) {
     Run();
 
     EXPECT_THAT(host.calls,
-                ElementsAre(L"AcquireExcelApplication", L"ReadStartupPath",
+                ElementsAre(L"RunsAsDesktopUser", L"AcquireExcelApplication", L"ReadStartupPath",
                             L"FindFile " + kInstalled, kQuestion, L"DeleteFile " + kInstalled,
                             L"DeleteSetting Tanrebo Software | Merrowin", kNotice));
     EXPECT_EQ(host.files.count(kInstalled), 0u);
@@ -82,8 +82,8 @@ TEST_F(UninstallTest, AFailedExistenceTestLeadsToTheQuestion) {
 
     Run();
 
-    EXPECT_THAT(host.calls, ElementsAre(L"AcquireExcelApplication", L"ReadStartupPath",
-                                        L"FindFile " + kInstalled, kQuestion));
+    EXPECT_THAT(host.calls, ElementsAre(L"RunsAsDesktopUser", L"AcquireExcelApplication",
+                                        L"ReadStartupPath", L"FindFile " + kInstalled, kQuestion));
 }
 
 // An add-in that cannot be removed (Excel has it open, or it is read-only) keeps its record,

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "host/ScopedWin.h"
+
+namespace qx {
+
+// Real Excel takes seconds to start, with nothing on screen, and users start the program again
+// meanwhile. Held for the whole run, this lets a second start see that a run is in progress.
+// The names live in the logon session's own (Local\) namespace: another user's run elsewhere
+// on the same machine is not this user's concern.
+class OneRunAtATime {
+public:
+    OneRunAtATime();
+    OneRunAtATime(const OneRunAtATime&) = delete;
+    OneRunAtATime& operator=(const OneRunAtATime&) = delete;
+
+    bool AnotherRunInProgress() const { return anotherRun_; }
+
+    // Brings the running instance's message box or window to the front, if it shows one.
+    void BringOtherRunForward() const;
+
+private:
+    UniqueHandle mutex_;
+    UniqueHandle runningProcessId_; // a small shared section that names the running process
+    bool anotherRun_ = false;
+};
+
+} // namespace qx
