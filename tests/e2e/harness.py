@@ -10,7 +10,6 @@ import os
 import shutil
 import subprocess
 import tempfile
-import time
 
 WINE64 = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
@@ -32,13 +31,10 @@ class HarnessError(Exception):
 
 
 class DriverError(HarnessError):
-    def __init__(self, args, returncode, stdout, stderr):
+    def __init__(self, args, returncode, stderr):
         super().__init__(
             "qxdriver %s exited with %d: %s" % (" ".join(args), returncode, stderr.strip())
         )
-        self.returncode = returncode
-        self.stdout = stdout
-        self.stderr = stderr
 
 
 def required_env(name):
@@ -173,14 +169,8 @@ class Process:
     """A Windows program started in a prefix; its output goes to files under the prefix's
     scratch folder."""
 
-    def __init__(self, popen, stdout_path, stderr_path):
+    def __init__(self, popen):
         self._popen = popen
-        self.stdout_path = stdout_path
-        self.stderr_path = stderr_path
-
-    @property
-    def pid(self):
-        return self._popen.pid
 
     def wait(self, timeout=10.0):
         """Exit code (Unix keeps only its low 8 bits). Raises subprocess.TimeoutExpired."""
@@ -193,10 +183,6 @@ class Process:
         if self.alive():
             self._popen.kill()
         self._popen.wait(SERVER_TIMEOUT)
-
-    def output(self):
-        with open(self.stdout_path, "rb") as f:
-            return f.read().decode("utf-8", "replace")
 
 
 class Prefix:
@@ -255,19 +241,19 @@ class Prefix:
 
     # Programs
 
-    def start(self, exe_unix_path, env=None, cwd=None, args=()):
+    def start(self, exe_unix_path, env=None, args=()):
         index = len(self._processes)
         base = os.path.join(self.root, "%02d-%s" % (index, os.path.basename(exe_unix_path)))
         with open(base + ".out", "wb") as out, open(base + ".err", "wb") as err:
             popen = subprocess.Popen(
                 [WINE64, exe_unix_path, *args],
                 env=wine_env(self.path, env),
-                cwd=cwd or self.root,
+                cwd=self.root,
                 stdin=subprocess.DEVNULL,
                 stdout=out,
                 stderr=err,
             )
-        process = Process(popen, base + ".out", base + ".err")
+        process = Process(popen)
         self._processes.append(process)
         return process
 
@@ -295,10 +281,10 @@ class Prefix:
                 err.read().decode("utf-8", "replace"),
             )
 
-    def driver(self, *args, timeout=10.0, check=True, env=None):
+    def driver(self, *args, timeout=10.0, env=None):
         code, out, err = self.run_driver(*args, timeout=timeout, env=env)
-        if check and code != 0:
-            raise DriverError([str(a) for a in args], code, out, err)
+        if code != 0:
+            raise DriverError([str(a) for a in args], code, err)
         return out
 
     def driver_json(self, *args, timeout=10.0, env=None):
@@ -312,13 +298,13 @@ class Prefix:
         if code == 2:
             return None
         if code != 0:
-            raise DriverError(["reg-get", root, key, value], code, out, err)
+            raise DriverError(["reg-get", root, key, value], code, err)
         return out
 
     def reg_exists(self, root, key):
         code, out, err = self.run_driver("reg-exists", root, key)
         if code not in (0, 2):
-            raise DriverError(["reg-exists", root, key], code, out, err)
+            raise DriverError(["reg-exists", root, key], code, err)
         return code == 0
 
     def reg_set(self, root, key, value, data):
@@ -331,14 +317,14 @@ class Prefix:
         """Creates a non-volatile key; returns the Win32 error code (0 on success)."""
         code, out, err = self.run_driver("reg-create", root, key)
         if not out.strip():
-            raise DriverError(["reg-create", root, key], code, out, err)
+            raise DriverError(["reg-create", root, key], code, err)
         return int(out)
 
     def reg_delete_tree(self, root, key):
         """Returns False when the key was not there."""
         code, out, err = self.run_driver("reg-delete-tree", root, key)
         if code not in (0, 2):
-            raise DriverError(["reg-delete-tree", root, key], code, out, err)
+            raise DriverError(["reg-delete-tree", root, key], code, err)
         return code == 0
 
     def make_volatile(self, root, key):
@@ -347,8 +333,7 @@ class Prefix:
         self.driver("reg-make-volatile", root, key)
 
     def describe(self, n):
-        text = str(n) if 0 <= n <= 0x7FFFFFFF else "0x%08X" % (n & 0xFFFFFFFF)
-        return self.driver("describe", text)
+        return self.driver("describe", n)
 
     def set_dpi(self, dpi):
         self.reg_set_dword("HKCU", "Control Panel\\Desktop", "LogPixels", dpi)
@@ -373,14 +358,13 @@ class Prefix:
 
     # Screen and files
 
-    def screenshot(self, png_path, rect=None):
-        """Saves the X display (or the screen rect (left, top, right, bottom)) as PNG."""
-        command = ["/usr/bin/import", "-window", "root"]
-        if rect is not None:
-            left, top, right, bottom = rect
-            command += ["-crop", "%dx%d+%d+%d" % (right - left, bottom - top, left, top), "+repage"]
+    def screenshot(self, png_path, rect):
+        """Saves the screen rect (left, top, right, bottom) as PNG."""
+        left, top, right, bottom = rect
         subprocess.run(
-            command + [png_path],
+            ["/usr/bin/import", "-window", "root",
+             "-crop", "%dx%d+%d+%d" % (right - left, bottom - top, left, top), "+repage",
+             png_path],
             env=dict(os.environ, DISPLAY=require_display()),
             stdin=subprocess.DEVNULL,
             stdout=subprocess.DEVNULL,
@@ -402,13 +386,3 @@ class Prefix:
         # Wine reports read-only exactly when no write permission bit is set.
         mode = os.stat(unix_path).st_mode & 0o7777
         os.chmod(unix_path, mode & ~0o222 if readonly else mode | 0o200)
-
-    def wait_for(self, predicate, timeout=10.0, interval=0.05, what="condition"):
-        end = time.monotonic() + timeout
-        while True:
-            result = predicate()
-            if result:
-                return result
-            if time.monotonic() >= end:
-                raise HarnessError("timed out waiting for %s" % what)
-            time.sleep(interval)

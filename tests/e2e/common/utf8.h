@@ -1,6 +1,6 @@
 #pragma once
 
-#include <windows.h>
+#include "host/WinApi.h"
 
 #include <string>
 #include <string_view>

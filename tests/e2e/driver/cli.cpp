@@ -1,7 +1,7 @@
 #include "cli.h"
 
-#include "../common/raii.h"
 #include "../common/utf8.h"
+#include "host/Win32Error.h"
 
 #include <cstdio>
 
@@ -73,12 +73,7 @@ std::string hex32(unsigned long value) {
 }
 
 std::string win32_error_text(DWORD error) {
-    wchar_t* raw = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, error, 0, reinterpret_cast<wchar_t*>(&raw), 0, nullptr);
-    const e2e::UniqueLocal<wchar_t> owned(raw);
-    std::wstring text = length ? std::wstring(raw, length) : std::wstring();
+    std::wstring text = qx::SystemErrorText(error);
     while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n' || text.back() == L' '))
         text.pop_back();
     return std::to_string(error) + (text.empty() ? "" : " (" + utf8(text) + ")");
@@ -87,16 +82,9 @@ std::string win32_error_text(DWORD error) {
 long long parse_number(const std::wstring& text) {
     try {
         size_t used = 0;
-        if (text.size() > 2 && text[0] == L'0' && (text[1] == L'x' || text[1] == L'X')) {
-            const std::wstring digits = text.substr(2);
-            const auto value = static_cast<long long>(std::stoull(digits, &used, 16));
-            if (used == digits.size())
-                return value;
-        } else {
-            const long long value = std::stoll(text, &used, 10);
-            if (used == text.size())
-                return value;
-        }
+        const long long value = std::stoll(text, &used, 10);
+        if (used == text.size())
+            return value;
     } catch (const std::exception&) {
     }
     throw Failure("not a number: " + utf8(text));

@@ -1,7 +1,7 @@
 // Shared plumbing for the driver's commands: arguments, output, failures, waiting.
 #pragma once
 
-#include <windows.h>
+#include "host/WinApi.h"
 
 #include <chrono>
 #include <stdexcept>
@@ -33,7 +33,7 @@ std::string utf8(std::wstring_view text);
 std::string hex32(unsigned long value);
 std::string win32_error_text(DWORD error);
 
-// Decimal, or hexadecimal with a 0x prefix; negative decimal wraps like a DWORD.
+// A whole decimal number, or Failure.
 long long parse_number(const std::wstring& text);
 void require_args(const Invocation& call, size_t count, const char* usage);
 

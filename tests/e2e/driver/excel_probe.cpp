@@ -2,7 +2,7 @@
 // checked without the installer.
 #include "commands.h"
 
-#include "../common/raii.h"
+#include "host/ScopedWin.h"
 
 #include <string>
 
@@ -26,7 +26,7 @@ void get_property(IDispatch* object, const wchar_t* name, VARIANT* result, const
     if (FAILED(hr))
         throw ProbeFailure{step, hr, ""};
     DISPPARAMS none{};
-    e2e::ExcepInfo exception;
+    qx::ScopedExcepInfo exception;
     hr = object->Invoke(id, IID_NULL, lcid_en_us, DISPATCH_PROPERTYGET, &none, result,
                         exception.get(), nullptr);
     if (FAILED(hr)) {
@@ -43,8 +43,8 @@ void get_property(IDispatch* object, const wchar_t* name, VARIANT* result, const
 
 // The global object, or when that class is missing, whatever "Excel.Application" names,
 // which is then the application itself.
-e2e::ComPtr<IDispatch> create_excel(bool& via_progid) {
-    e2e::ComPtr<IDispatch> object;
+qx::ComPtr<IDispatch> create_excel(bool& via_progid) {
+    qx::ComPtr<IDispatch> object;
     const HRESULT hr = CoCreateInstance(clsid_excel_global, nullptr, CLSCTX_SERVER, IID_IDispatch,
                                         object.put_void());
     via_progid = false;
@@ -65,23 +65,23 @@ e2e::ComPtr<IDispatch> create_excel(bool& via_progid) {
 
 int cmd_excel_startup_path(const Invocation& call) {
     require_args(call, 0, "excel-startup-path");
-    const e2e::ComInit com;
+    const qx::ComApartment com;
     if (FAILED(com.result()))
         throw Failure("CoInitializeEx failed: " + hex32(static_cast<unsigned long>(com.result())));
     try {
         bool via_progid = false;
-        const e2e::ComPtr<IDispatch> excel = create_excel(via_progid);
-        e2e::ComPtr<IDispatch> application = excel;
+        const qx::ComPtr<IDispatch> excel = create_excel(via_progid);
+        qx::ComPtr<IDispatch> application = excel;
         if (!via_progid) {
-            e2e::Variant value;
+            qx::ScopedVariant value;
             get_property(excel.get(), L"Application", value.get(), "Application");
             const VARIANT& v = *value;
             if (V_VT(&v) != VT_DISPATCH || !V_DISPATCH(&v))
                 throw ProbeFailure{"Application", DISP_E_TYPEMISMATCH, ""};
             V_DISPATCH(&v)->AddRef();
-            application = e2e::ComPtr<IDispatch>::attach(V_DISPATCH(&v));
+            application = qx::ComPtr<IDispatch>::Attach(V_DISPATCH(&v));
         }
-        e2e::Variant path;
+        qx::ScopedVariant path;
         get_property(application.get(), L"StartupPath", path.get(), "StartupPath");
         const VARIANT& v = *path;
         if (V_VT(&v) != VT_BSTR)

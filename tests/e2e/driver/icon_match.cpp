@@ -1,7 +1,8 @@
 #include "icon_match.h"
 
-#include "../common/raii.h"
 #include "toplevel.h"
+
+#include "host/ScopedWin.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -50,14 +51,14 @@ template <typename Draw> Pixels render(int width, int height, Draw draw) {
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    const e2e::UniqueGdiObject bitmap(
+    const qx::UniqueHBitmap bitmap(
         CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    const e2e::UniqueMemoryDc dc(CreateCompatibleDC(nullptr));
+    const qx::UniqueMemoryDc dc(CreateCompatibleDC(nullptr));
     if (!bitmap || !dc)
         throw Failure("cannot create a bitmap to compare icons");
     Pixels pixels;
     {
-        const e2e::SelectedObject selected(dc.get(), bitmap.get());
+        const qx::ScopedSelectObject selected(dc.get(), bitmap.get());
         draw(dc.get());
         GdiFlush();
         pixels.width = width;
@@ -71,7 +72,7 @@ template <typename Draw> Pixels render(int width, int height, Draw draw) {
 }
 
 Pixels capture_screen(const RECT& area) {
-    const e2e::WindowDc screen(nullptr);
+    const qx::UniqueScreenDc screen(GetDC(nullptr));
     return render(area.right - area.left, area.bottom - area.top, [&](HDC dc) {
         BitBlt(dc, 0, 0, area.right - area.left, area.bottom - area.top, screen.get(), area.left,
                area.top, SRCCOPY);
@@ -85,9 +86,9 @@ Pixels draw_system_icon(const wchar_t* resource, int width, int height, uint32_t
     return render(width, height, [&](HDC dc) {
         const COLORREF colour =
             RGB((background >> 16) & 0xFF, (background >> 8) & 0xFF, background & 0xFF);
-        const e2e::UniqueGdiObject brush(CreateSolidBrush(colour));
+        const qx::UniqueHBrush brush(CreateSolidBrush(colour));
         RECT all{0, 0, width, height};
-        FillRect(dc, &all, static_cast<HBRUSH>(brush.get()));
+        FillRect(dc, &all, brush.get());
         if (icon)
             DrawIconEx(dc, 0, 0, icon, width, height, 0, nullptr, DI_NORMAL);
     });
@@ -105,7 +106,8 @@ double mismatch(const Pixels& a, const Pixels& b) {
             }
         }
     }
-    return a.data.empty() ? 1.0 : static_cast<double>(differing) / a.data.size();
+    return a.data.empty() ? 1.0
+                          : static_cast<double>(differing) / static_cast<double>(a.data.size());
 }
 
 } // namespace

@@ -2,7 +2,7 @@
 
 #include "cli.h"
 
-#include <windows.h>
+#include "host/WinApi.h"
 
 #include <string>
 

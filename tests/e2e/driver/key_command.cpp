@@ -1,7 +1,6 @@
 #include "commands.h"
 #include "toplevel.h"
 
-#include <cwctype>
 #include <string>
 
 namespace qxdriver {
@@ -12,54 +11,21 @@ struct NamedKey {
     WORD vk;
 };
 
-const NamedKey named_keys[] = {
-    {L"RETURN", VK_RETURN}, {L"ENTER", VK_RETURN}, {L"ESCAPE", VK_ESCAPE}, {L"ESC", VK_ESCAPE},
-    {L"TAB", VK_TAB},       {L"SPACE", VK_SPACE},  {L"LEFT", VK_LEFT},     {L"RIGHT", VK_RIGHT},
-    {L"UP", VK_UP},         {L"DOWN", VK_DOWN},    {L"F1", VK_F1},         {L"F4", VK_F4},
-    {L"BACK", VK_BACK},     {L"DELETE", VK_DELETE}};
+const NamedKey named_keys[] = {{L"RETURN", VK_RETURN}, {L"ESCAPE", VK_ESCAPE}};
 
-WORD parse_vk(std::wstring text) {
-    for (auto& c : text)
-        c = static_cast<wchar_t>(std::towupper(c));
-    if (text.rfind(L"VK_", 0) == 0)
-        text.erase(0, 3);
+WORD parse_vk(const std::wstring& text) {
     for (const auto& key : named_keys) {
         if (text == key.name)
             return key.vk;
     }
-    if (text.size() == 1 &&
-        ((text[0] >= L'A' && text[0] <= L'Z') || (text[0] >= L'0' && text[0] <= L'9')))
-        return static_cast<WORD>(text[0]);
     const long long value = parse_number(text);
     if (value <= 0 || value > 0xFE)
         throw Failure("not a virtual-key code: " + utf8(text));
     return static_cast<WORD>(value);
 }
 
-// The window a keystroke from the user would reach: the focus of the target's GUI thread.
-HWND focus_of(HWND top) {
-    GUITHREADINFO info{};
-    info.cbSize = sizeof info;
-    if (GetGUIThreadInfo(GetWindowThreadProcessId(top, nullptr), &info)) {
-        if (info.hwndFocus)
-            return info.hwndFocus;
-        if (info.hwndActive)
-            return info.hwndActive;
-    }
-    return top;
-}
-
-// Posted keys skip the hardware queue, so the target's key state never changes; the receiving
-// loop's TranslateMessage still makes the WM_CHAR, as for a real key.
-void post_key(HWND top, WORD vk) {
-    const HWND target = focus_of(top);
-    const UINT scan = MapVirtualKeyW(vk, MAPVK_VK_TO_VSC);
-    const LPARAM down = 1 | (static_cast<LPARAM>(scan) << 16);
-    const LPARAM up = down | (1 << 30) | (static_cast<LPARAM>(1) << 31);
-    if (!PostMessageW(target, WM_KEYDOWN, vk, down) || !PostMessageW(target, WM_KEYUP, vk, up))
-        throw Failure("PostMessageW failed: " + win32_error_text(GetLastError()));
-}
-
+// Typed through the system's input queue, as the user would: the key reaches whatever has the
+// focus, and the target's key state changes as for a real key.
 void input_key(HWND top, WORD vk, const Deadline& deadline) {
     SetForegroundWindow(top);
     while (GetForegroundWindow() != top) {
@@ -69,7 +35,7 @@ void input_key(HWND top, WORD vk, const Deadline& deadline) {
         SetForegroundWindow(top);
     }
     INPUT inputs[2] = {};
-    const WORD scan = static_cast<WORD>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
+    const auto scan = static_cast<WORD>(MapVirtualKeyW(vk, MAPVK_VK_TO_VSC));
     for (auto& input : inputs) {
         input.type = INPUT_KEYBOARD;
         input.ki.wVk = vk;
@@ -83,18 +49,9 @@ void input_key(HWND top, WORD vk, const Deadline& deadline) {
 } // namespace
 
 int cmd_key(const Invocation& call) {
-    if (call.args.size() != 2 && call.args.size() != 3)
-        throw Failure("usage: qxdriver key TITLE VK [input|post]");
+    require_args(call, 2, "key TITLE RETURN|ESCAPE|VK");
     const Deadline deadline(call.timeout_ms);
-    const HWND top = wait_top_level(call.args[0], deadline);
-    const WORD vk = parse_vk(call.args[1]);
-    const std::wstring mode = call.args.size() == 3 ? call.args[2] : L"input";
-    if (mode == L"post")
-        post_key(top, vk);
-    else if (mode == L"input")
-        input_key(top, vk, deadline);
-    else
-        throw Failure("key mode must be input or post");
+    input_key(wait_top_level(call.args[0], deadline), parse_vk(call.args[1]), deadline);
     return 0;
 }
 

@@ -23,22 +23,12 @@ struct StyleName {
 const StyleName style_names[] = {
     {L"MB_OK", MB_OK},
     {L"MB_OKCANCEL", MB_OKCANCEL},
-    {L"MB_ABORTRETRYIGNORE", MB_ABORTRETRYIGNORE},
-    {L"MB_YESNOCANCEL", MB_YESNOCANCEL},
     {L"MB_YESNO", MB_YESNO},
-    {L"MB_RETRYCANCEL", MB_RETRYCANCEL},
     {L"MB_ICONERROR", MB_ICONERROR},
-    {L"MB_ICONSTOP", MB_ICONSTOP},
     {L"MB_ICONQUESTION", MB_ICONQUESTION},
     {L"MB_ICONWARNING", MB_ICONWARNING},
-    {L"MB_ICONEXCLAMATION", MB_ICONEXCLAMATION},
     {L"MB_ICONINFORMATION", MB_ICONINFORMATION},
-    {L"MB_DEFBUTTON1", MB_DEFBUTTON1},
     {L"MB_DEFBUTTON2", MB_DEFBUTTON2},
-    {L"MB_DEFBUTTON3", MB_DEFBUTTON3},
-    {L"MB_TASKMODAL", MB_TASKMODAL},
-    {L"MB_SETFOREGROUND", MB_SETFOREGROUND},
-    {L"MB_TOPMOST", MB_TOPMOST},
 };
 
 UINT parse_style(const std::wstring& text) {
@@ -49,8 +39,9 @@ UINT parse_style(const std::wstring& text) {
         const std::wstring token = text.substr(start, bar - start);
         const auto named = std::find_if(std::begin(style_names), std::end(style_names),
                                         [&](const StyleName& s) { return token == s.name; });
-        style |=
-            named != std::end(style_names) ? named->value : static_cast<UINT>(parse_number(token));
+        if (named == std::end(style_names))
+            throw Failure("unknown message box style: " + utf8(token));
+        style |= named->value;
         if (bar == std::wstring::npos)
             return style;
         start = bar + 1;

@@ -1,6 +1,7 @@
 #include "commands.h"
 
-#include "../common/raii.h"
+#include "host/ScopedWin.h"
+#include "host/Win32Error.h"
 
 #include <string>
 
@@ -10,9 +11,9 @@ namespace {
 constexpr int exit_missing = 2;
 
 HKEY parse_root(const std::wstring& name) {
-    if (name == L"HKCU" || name == L"HKEY_CURRENT_USER")
+    if (name == L"HKCU")
         return HKEY_CURRENT_USER;
-    if (name == L"HKLM" || name == L"HKEY_LOCAL_MACHINE")
+    if (name == L"HKLM")
         return HKEY_LOCAL_MACHINE;
     throw Failure("ROOT must be HKCU or HKLM, not " + utf8(name));
 }
@@ -32,12 +33,12 @@ int report_missing(LSTATUS status, const std::wstring& key) {
     return exit_missing;
 }
 
-e2e::UniqueKey create_key(HKEY root, const std::wstring& path, DWORD options, DWORD* disposition,
+qx::UniqueHKey create_key(HKEY root, const std::wstring& path, DWORD options, DWORD* disposition,
                           LSTATUS& status) {
     HKEY raw = nullptr;
     status = RegCreateKeyExW(root, path.c_str(), 0, nullptr, options, KEY_SET_VALUE, nullptr, &raw,
                              disposition);
-    return e2e::UniqueKey(status == ERROR_SUCCESS ? raw : nullptr);
+    return qx::UniqueHKey(status == ERROR_SUCCESS ? raw : nullptr);
 }
 
 } // namespace
@@ -73,7 +74,7 @@ int cmd_reg_exists(const Invocation& call) {
     HKEY raw = nullptr;
     const LSTATUS status =
         RegOpenKeyExW(parse_root(call.args[0]), call.args[1].c_str(), 0, KEY_READ, &raw);
-    const e2e::UniqueKey key(status == ERROR_SUCCESS ? raw : nullptr);
+    const qx::UniqueHKey key(status == ERROR_SUCCESS ? raw : nullptr);
     if (status == ERROR_FILE_NOT_FOUND)
         return report_missing(status, call.args[1]);
     check(status, "RegOpenKeyExW");
@@ -83,7 +84,7 @@ int cmd_reg_exists(const Invocation& call) {
 int cmd_reg_set(const Invocation& call) {
     require_args(call, 4, "reg-set ROOT KEY VALUE DATA");
     LSTATUS status = ERROR_SUCCESS;
-    const e2e::UniqueKey key = create_key(parse_root(call.args[0]), call.args[1],
+    const qx::UniqueHKey key = create_key(parse_root(call.args[0]), call.args[1],
                                           REG_OPTION_NON_VOLATILE, nullptr, status);
     check(status, "RegCreateKeyExW");
     const std::wstring& data = call.args[3];
@@ -97,7 +98,7 @@ int cmd_reg_set(const Invocation& call) {
 int cmd_reg_set_dword(const Invocation& call) {
     require_args(call, 4, "reg-set-dword ROOT KEY VALUE NUMBER");
     LSTATUS status = ERROR_SUCCESS;
-    const e2e::UniqueKey key = create_key(parse_root(call.args[0]), call.args[1],
+    const qx::UniqueHKey key = create_key(parse_root(call.args[0]), call.args[1],
                                           REG_OPTION_NON_VOLATILE, nullptr, status);
     check(status, "RegCreateKeyExW");
     const auto number = static_cast<DWORD>(parse_number(call.args[3]));
@@ -111,7 +112,7 @@ int cmd_reg_make_volatile(const Invocation& call) {
     require_args(call, 2, "reg-make-volatile ROOT KEY");
     LSTATUS status = ERROR_SUCCESS;
     DWORD disposition = 0;
-    const e2e::UniqueKey key = create_key(parse_root(call.args[0]), call.args[1],
+    const qx::UniqueHKey key = create_key(parse_root(call.args[0]), call.args[1],
                                           REG_OPTION_VOLATILE, &disposition, status);
     check(status, "RegCreateKeyExW");
     // An existing key keeps whatever kind it was, so it would not refuse anything.
@@ -123,7 +124,7 @@ int cmd_reg_make_volatile(const Invocation& call) {
 int cmd_reg_create(const Invocation& call) {
     require_args(call, 2, "reg-create ROOT KEY");
     LSTATUS status = ERROR_SUCCESS;
-    const e2e::UniqueKey key = create_key(parse_root(call.args[0]), call.args[1],
+    const qx::UniqueHKey key = create_key(parse_root(call.args[0]), call.args[1],
                                           REG_OPTION_NON_VOLATILE, nullptr, status);
     write_stdout(std::to_string(status) + "\n");
     check(status, "RegCreateKeyExW");
@@ -142,15 +143,9 @@ int cmd_reg_delete_tree(const Invocation& call) {
 int cmd_describe(const Invocation& call) {
     require_args(call, 1, "describe N");
     const auto code = static_cast<DWORD>(parse_number(call.args[0]));
-    wchar_t* raw = nullptr;
-    const DWORD length = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<wchar_t*>(&raw), 0, nullptr);
-    const e2e::UniqueLocal<wchar_t> owned(raw);
-    if (length == 0)
-        throw Failure("FormatMessageW has no text for " + hex32(code) + ": " +
-                      win32_error_text(GetLastError()));
-    std::wstring text(raw, length);
+    std::wstring text = qx::SystemErrorText(code);
+    if (text.empty())
+        throw Failure("the system has no text for " + hex32(code));
     while (!text.empty() && (text.back() == L'\r' || text.back() == L'\n'))
         text.pop_back();
     write_stdout(utf8(text));

@@ -1,6 +1,6 @@
 #include "toplevel.h"
 
-#include "../common/raii.h"
+#include "host/ScopedWin.h"
 
 namespace qxdriver {
 namespace {
@@ -37,7 +37,7 @@ void wait_laid_out(HWND hwnd, const Deadline& deadline, const std::wstring& titl
             throw Failure("window \"" + utf8(title) + "\" kept moving until the timeout");
         previous = current;
     }
-    const e2e::UniqueHandle process(
+    const qx::UniqueHandle process(
         OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, process_of(hwnd)));
     if (process && WaitForInputIdle(process.get(), deadline.remaining_ms()) == WAIT_TIMEOUT)
         throw Failure("process of \"" + utf8(title) + "\" did not become idle before the timeout");

@@ -3,7 +3,7 @@
 
 #include "cli.h"
 
-#include <windows.h>
+#include "host/WinApi.h"
 
 #include <string>
 #include <vector>

@@ -151,8 +151,8 @@ private:
         *exception = EXCEPINFO{};
         // Excel reports its own errors through wCode; scode must then stay 0.
         exception->wCode = 1004;
-        e2e::UniqueBstr source(SysAllocString(L"Microsoft Excel"));
-        e2e::UniqueBstr description(
+        qx::UniqueBstr source(SysAllocString(L"Microsoft Excel"));
+        qx::UniqueBstr description(
             SysAllocString((std::wstring(L"无法取得 ") + property + L" 属性：属性无效").c_str()));
         exception->bstrSource = source.release();
         exception->bstrDescription = description.release();
@@ -180,7 +180,7 @@ protected:
             V_DISPATCH(result) = this;
             return S_OK;
         }
-        e2e::UniqueBstr path(SysAllocString(startup_path().c_str()));
+        qx::UniqueBstr path(SysAllocString(startup_path().c_str()));
         if (!path)
             return E_OUTOFMEMORY;
         V_VT(result) = VT_BSTR;
@@ -212,12 +212,12 @@ protected:
     }
 
 private:
-    e2e::ComPtr<IDispatch> application_;
+    qx::ComPtr<IDispatch> application_;
 };
 
 } // namespace
 
-e2e::ComPtr<IDispatch> create_object(ObjectKind kind) {
+qx::ComPtr<IDispatch> create_object(ObjectKind kind) {
     DispatchObject* object = nullptr;
     if (kind == ObjectKind::global)
         object = new (std::nothrow) GlobalObject();
@@ -226,7 +226,7 @@ e2e::ComPtr<IDispatch> create_object(ObjectKind kind) {
     if (!object)
         return {};
     object->AddRef();
-    return e2e::ComPtr<IDispatch>::attach(object);
+    return qx::ComPtr<IDispatch>::Attach(object);
 }
 
 } // namespace standin

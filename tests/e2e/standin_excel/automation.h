@@ -1,6 +1,6 @@
 #pragma once
 
-#include "../common/raii.h"
+#include "host/ScopedWin.h"
 
 #include <oaidl.h>
 
@@ -13,6 +13,6 @@ enum class ObjectKind { global, application };
 extern const CLSID clsid_global;
 extern const CLSID clsid_application;
 
-e2e::ComPtr<IDispatch> create_object(ObjectKind kind);
+qx::ComPtr<IDispatch> create_object(ObjectKind kind);
 
 } // namespace standin

@@ -1,9 +1,9 @@
 #include "behaviour.h"
 
-#include "../common/raii.h"
+#include "host/ScopedWin.h"
 #include "../common/utf8.h"
 
-#include <windows.h>
+#include "host/WinApi.h"
 
 namespace standin {
 namespace {
@@ -39,9 +39,9 @@ void log_event(std::wstring_view line) {
     if (!read_variable(L"STANDIN_EXCEL_LOG", path) || path.empty())
         return;
     // Opened per event so the test can read the log while the host process is still running.
-    const e2e::UniqueHandle file = e2e::own_handle(
+    const qx::UniqueHandle file(qx::NullIfInvalid(
         CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)));
     if (!file)
         return;
     const std::string bytes = e2e::to_utf8(line) + "\n";

@@ -2,7 +2,7 @@
 
 #include "automation.h"
 
-#include <windows.h>
+#include "host/WinApi.h"
 
 #include <atomic>
 #include <new>
@@ -44,7 +44,7 @@ public:
         *out = nullptr;
         if (outer)
             return CLASS_E_NOAGGREGATION;
-        const e2e::ComPtr<IDispatch> object = create_object(kind_);
+        const qx::ComPtr<IDispatch> object = create_object(kind_);
         if (!object)
             return E_OUTOFMEMORY;
         return object->QueryInterface(riid, out);
@@ -89,7 +89,7 @@ extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID riid,
     if (!created)
         return E_OUTOFMEMORY;
     created->AddRef();
-    const auto factory = e2e::ComPtr<IClassFactory>::attach(created);
+    const auto factory = qx::ComPtr<IClassFactory>::Attach(created);
     return factory->QueryInterface(riid, out);
 }
 
