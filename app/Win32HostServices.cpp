@@ -7,7 +7,8 @@
 
 namespace qx {
 
-Win32HostServices::Win32HostServices(HINSTANCE instance) : successWindow_(instance, *this) {}
+Win32HostServices::Win32HostServices(HINSTANCE instance, LogFile& log)
+    : log_(log), successWindow_(instance, *this) {}
 
 Outcome<bool> Win32HostServices::RunsAsDesktopUser() {
     return qx::RunsAsDesktopUser();
@@ -41,6 +42,14 @@ Status Win32HostServices::CreateFolder(const std::wstring& path) {
     return CreateFolderWithParents(path);
 }
 
+Outcome<std::string> Win32HostServices::ReadFileBytes(const std::wstring& path) {
+    return ReadWholeFile(path);
+}
+
+Status Win32HostServices::WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    return WriteWholeFile(path, bytes);
+}
+
 Outcome<std::wstring> Win32HostServices::ApplicationFolder() {
     return RunningProgramFolder();
 }
@@ -48,6 +57,17 @@ Outcome<std::wstring> Win32HostServices::ApplicationFolder() {
 Status Win32HostServices::SaveSetting(const std::wstring& application, const std::wstring& section,
                                       const std::wstring& key, const std::wstring& value) {
     return SaveSettingValue(application, section, key, value);
+}
+
+Outcome<std::wstring> Win32HostServices::ReadSetting(const std::wstring& application,
+                                                     const std::wstring& section,
+                                                     const std::wstring& key) {
+    return ReadSettingValue(application, section, key);
+}
+
+Status Win32HostServices::DeleteSettingKey(const std::wstring& application,
+                                           const std::wstring& section, const std::wstring& key) {
+    return DeleteSettingValue(application, section, key);
 }
 
 Status Win32HostServices::DeleteSetting(const std::wstring& application,
@@ -84,9 +104,13 @@ void Win32HostServices::EndProgram() {
     PostQuitMessage(0);
 }
 
-int Win32HostServices::RunMessageLoopWhileWindowOpen() {
+void Win32HostServices::Log(const std::wstring& line) {
+    log_.Write(line);
+}
+
+void Win32HostServices::RunMessageLoopWhileWindowOpen() {
     if (!successWindow_.IsLoaded()) {
-        return 0;
+        return;
     }
     MSG message;
     while (!ended_) {
@@ -97,7 +121,6 @@ int Win32HostServices::RunMessageLoopWhileWindowOpen() {
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
-    return 0;
 }
 
 } // namespace qx

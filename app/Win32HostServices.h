@@ -2,6 +2,7 @@
 
 #include "host/ExcelAutomation.h"
 #include "host/HostServices.h"
+#include "host/LogFile.h"
 #include "host/WinApi.h"
 #include "ui/fMsgBox.h"
 
@@ -11,7 +12,7 @@ namespace qx {
 // boxes and the success window.
 class Win32HostServices final : public HostServices {
 public:
-    explicit Win32HostServices(HINSTANCE instance);
+    Win32HostServices(HINSTANCE instance, LogFile& log);
 
     Outcome<bool> RunsAsDesktopUser() override;
     Outcome<ExcelApplicationHandle> AcquireExcelApplication() override;
@@ -21,21 +22,29 @@ public:
     Status MakeFileOrdinary(const std::wstring& path) override;
     Status DeleteFile(const std::wstring& path) override;
     Status CreateFolder(const std::wstring& path) override;
+    Outcome<std::string> ReadFileBytes(const std::wstring& path) override;
+    Status WriteFileBytes(const std::wstring& path, const std::string& bytes) override;
     Outcome<std::wstring> ApplicationFolder() override;
     Status SaveSetting(const std::wstring& application, const std::wstring& section,
                        const std::wstring& key, const std::wstring& value) override;
+    Outcome<std::wstring> ReadSetting(const std::wstring& application, const std::wstring& section,
+                                      const std::wstring& key) override;
     Status DeleteSetting(const std::wstring& application, const std::wstring& section) override;
+    Status DeleteSettingKey(const std::wstring& application, const std::wstring& section,
+                            const std::wstring& key) override;
     Outcome<std::int16_t> AskYesNo(const std::wstring& prompt) override;
     Status Inform(const std::wstring& prompt) override;
     Status Warn(const std::wstring& prompt) override;
     Status ShowSuccessWindow() override;
     void UnloadWindow() override;
     void EndProgram() override;
+    void Log(const std::wstring& line) override;
 
-    // Serves the success window until the program ends; returns the exit code.
-    int RunMessageLoopWhileWindowOpen();
+    // Serves the success window until the program ends.
+    void RunMessageLoopWhileWindowOpen();
 
 private:
+    LogFile& log_;
     ExcelAutomation excel_;
     fMsgBox successWindow_;
     bool ended_ = false;

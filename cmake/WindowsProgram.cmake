@@ -5,8 +5,11 @@ enable_language(RC)
 
 # What every piece of the shipped program is compiled with. No exceptions and no RTTI: the
 # code uses neither, and either would link the runtime's unwinder. One thread, so function-local
-# statics need no locks.
+# statics need no locks. Link-time optimisation, because the many small string joins of the
+# sequence and its log otherwise repeat the same inlined code in every function (61 KB
+# against 69 KB).
 function(qx_program_code target)
+    set_property(TARGET ${target} PROPERTY INTERPROCEDURAL_OPTIMIZATION TRUE)
     target_compile_definitions(${target} PRIVATE UNICODE _UNICODE WINVER=0x0601 _WIN32_WINNT=0x0601)
     target_compile_options(${target} PRIVATE -municode -fno-exceptions -fno-rtti
                                              -fno-threadsafe-statics -fno-asynchronous-unwind-tables
@@ -20,6 +23,7 @@ add_library(qxhost STATIC
     host/DesktopUser.cpp
     host/ExcelAutomation.cpp
     host/FileSystem.cpp
+    host/LogFile.cpp
     host/MessageBoxes.cpp
     host/OneRunAtATime.cpp
     host/SettingsStore.cpp

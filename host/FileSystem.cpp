@@ -116,6 +116,58 @@ Status CreateFolderWithParents(const std::wstring& path) {
     return Completed();
 }
 
+Outcome<std::string> ReadWholeFile(const std::wstring& path) {
+    // Shared as widely as possible: Excel keeps a loaded add-in open.
+    const UniqueHandle file(NullIfInvalid(CreateFileW(
+        path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
+    if (!file) {
+        return LastWin32Failure();
+    }
+    LARGE_INTEGER size = {};
+    if (!GetFileSizeEx(file.get(), &size)) {
+        return LastWin32Failure();
+    }
+    // An add-in is kilobytes; anything near this size is not one to hold in memory.
+    constexpr LONGLONG kLargestHeld = 256LL * 1024 * 1024;
+    if (size.QuadPart > kLargestHeld) {
+        return Win32Failure(ERROR_FILE_TOO_LARGE);
+    }
+    std::string bytes(static_cast<std::size_t>(size.QuadPart), '\0');
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD read = 0;
+        if (!ReadFile(file.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done),
+                      &read, nullptr)) {
+            return LastWin32Failure();
+        }
+        if (read == 0) {
+            break; // shorter than it was a moment ago
+        }
+        done += read;
+    }
+    bytes.resize(done);
+    return bytes;
+}
+
+Status WriteWholeFile(const std::wstring& path, const std::string& bytes) {
+    const UniqueHandle file(NullIfInvalid(CreateFileW(
+        path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)));
+    if (!file) {
+        return LastWin32Failure();
+    }
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        DWORD written = 0;
+        if (!WriteFile(file.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done),
+                       &written, nullptr)) {
+            return LastWin32Failure();
+        }
+        done += written;
+    }
+    return Completed();
+}
+
 Outcome<std::wstring> RunningProgramFolder() {
     // No MAX_PATH limit: the buffer grows until the whole name fits.
     std::vector<wchar_t> buffer(MAX_PATH);

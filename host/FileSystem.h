@@ -11,6 +11,8 @@ Status CopyFileReplacing(const std::wstring& source, const std::wstring& destina
 Status ClearHiddenSystemReadOnly(const std::wstring& path);
 Status DeleteFileAt(const std::wstring& path);
 Status CreateFolderWithParents(const std::wstring& path);
+Outcome<std::string> ReadWholeFile(const std::wstring& path);
+Status WriteWholeFile(const std::wstring& path, const std::string& bytes);
 Outcome<std::wstring> RunningProgramFolder();
 
 } // namespace qx

@@ -45,14 +45,25 @@ public:
     virtual Status DeleteFile(const std::wstring& path) = 0;
     // Creates the folder and any missing parent; completes at once when it already exists.
     virtual Status CreateFolder(const std::wstring& path) = 0;
+    // A file's whole contents, and writing them back over whatever is there: what an update
+    // needs to put the earlier add-in back.
+    virtual Outcome<std::string> ReadFileBytes(const std::wstring& path) = 0;
+    virtual Status WriteFileBytes(const std::wstring& path, const std::string& bytes) = 0;
     // The running program's folder; a trailing separator only for a drive root.
     virtual Outcome<std::wstring> ApplicationFolder() = 0;
 
     virtual Status SaveSetting(const std::wstring& application, const std::wstring& section,
                                const std::wstring& key, const std::wstring& value) = 0;
+    // Fails (notFound) when the key or its section is absent.
+    virtual Outcome<std::wstring> ReadSetting(const std::wstring& application,
+                                              const std::wstring& section,
+                                              const std::wstring& key) = 0;
     // Removes the section with all its keys; the application entry stays. Fails (notFound)
     // when the section is absent.
     virtual Status DeleteSetting(const std::wstring& application, const std::wstring& section) = 0;
+    // Removes one key; fails (notFound) when it is absent.
+    virtual Status DeleteSettingKey(const std::wstring& application, const std::wstring& section,
+                                    const std::wstring& key) = 0;
 
     // Modal boxes titled "Setup": Yes/No with the warning icon; OK with the information icon;
     // OK with the warning icon for a failure the user must hear about.
@@ -67,6 +78,10 @@ public:
     // Ends the program: no further event of the program's own is handled, and everything the
     // program holds (Excel included) is released.
     virtual void EndProgram() = 0;
+
+    // Appends a line to the log an administrator asked for, dated by the host; nothing when
+    // none was asked for.
+    virtual void Log(const std::wstring& line) = 0;
 };
 
 } // namespace qx

@@ -9,15 +9,18 @@ namespace {
 
 constexpr wchar_t kProgramSettingsRoot[] = L"Software\\VB and VBA Program Settings\\";
 
+std::wstring SectionPath(const std::wstring& application, const std::wstring& section) {
+    return kProgramSettingsRoot + application + L"\\" + section;
+}
+
 } // namespace
 
 Status SaveSettingValue(const std::wstring& application, const std::wstring& section,
                         const std::wstring& key, const std::wstring& value) {
-    const std::wstring sectionPath = kProgramSettingsRoot + application + L"\\" + section;
     HKEY opened = nullptr;
-    if (const LSTATUS created =
-            RegCreateKeyExW(HKEY_CURRENT_USER, sectionPath.c_str(), 0, nullptr,
-                            REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &opened, nullptr);
+    if (const LSTATUS created = RegCreateKeyExW(
+            HKEY_CURRENT_USER, SectionPath(application, section).c_str(), 0, nullptr,
+            REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &opened, nullptr);
         created != ERROR_SUCCESS) {
         return Win32Failure(static_cast<DWORD>(created));
     }
@@ -29,6 +32,36 @@ Status SaveSettingValue(const std::wstring& application, const std::wstring& sec
         return Win32Failure(static_cast<DWORD>(written));
     }
     return Completed();
+}
+
+Outcome<std::wstring> ReadSettingValue(const std::wstring& application, const std::wstring& section,
+                                       const std::wstring& key) {
+    const std::wstring sectionPath = SectionPath(application, section);
+    std::wstring value;
+    for (;;) {
+        // The size asked first may grow before the read; then the read is simply asked again.
+        DWORD bytes = 0;
+        LSTATUS status = RegGetValueW(HKEY_CURRENT_USER, sectionPath.c_str(), key.c_str(),
+                                      RRF_RT_REG_SZ, nullptr, nullptr, &bytes);
+        if (status != ERROR_SUCCESS) {
+            return Win32Failure(static_cast<DWORD>(status));
+        }
+        value.resize(bytes / sizeof(wchar_t) + 1);
+        bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+        status = RegGetValueW(HKEY_CURRENT_USER, sectionPath.c_str(), key.c_str(), RRF_RT_REG_SZ,
+                              nullptr, value.data(), &bytes);
+        if (status == ERROR_MORE_DATA) {
+            continue;
+        }
+        if (status != ERROR_SUCCESS) {
+            return Win32Failure(static_cast<DWORD>(status));
+        }
+        value.resize(bytes / sizeof(wchar_t));
+        while (!value.empty() && value.back() == L'\0') {
+            value.pop_back();
+        }
+        return value;
+    }
 }
 
 Status DeleteSettingSection(const std::wstring& application, const std::wstring& section) {
@@ -47,6 +80,23 @@ Status DeleteSettingSection(const std::wstring& application, const std::wstring&
     const UniqueHKey applicationKey(opened);
     // Removes the section with every value and subkey in it; the application key stays.
     if (const LSTATUS status = RegDeleteTreeW(applicationKey.get(), section.c_str());
+        status != ERROR_SUCCESS) {
+        return Win32Failure(static_cast<DWORD>(status));
+    }
+    return Completed();
+}
+
+Status DeleteSettingValue(const std::wstring& application, const std::wstring& section,
+                          const std::wstring& key) {
+    HKEY opened = nullptr;
+    if (const LSTATUS status =
+            RegOpenKeyExW(HKEY_CURRENT_USER, SectionPath(application, section).c_str(), 0,
+                          KEY_SET_VALUE, &opened);
+        status != ERROR_SUCCESS) {
+        return Win32Failure(static_cast<DWORD>(status));
+    }
+    const UniqueHKey sectionKey(opened);
+    if (const LSTATUS status = RegDeleteValueW(sectionKey.get(), key.c_str());
         status != ERROR_SUCCESS) {
         return Win32Failure(static_cast<DWORD>(status));
     }

@@ -10,6 +10,10 @@ namespace qx {
 // and the workbook find them: HKCU\Software\VB and VBA Program Settings\<application>\<section>.
 Status SaveSettingValue(const std::wstring& application, const std::wstring& section,
                         const std::wstring& key, const std::wstring& value);
+Outcome<std::wstring> ReadSettingValue(const std::wstring& application, const std::wstring& section,
+                                       const std::wstring& key);
 Status DeleteSettingSection(const std::wstring& application, const std::wstring& section);
+Status DeleteSettingValue(const std::wstring& application, const std::wstring& section,
+                          const std::wstring& key);
 
 } // namespace qx

@@ -1,7 +1,10 @@
 #pragma once
 
 #include "host/HostServices.h"
+#include "installer/CommandLine.h"
+#include "installer/ExitCodes.h"
 
+#include <optional>
 #include <string>
 
 namespace qx {
@@ -13,25 +16,60 @@ struct InstallState {
     std::wstring startupFolder;
 };
 
-// The start procedure: installs the add-in, or offers to remove it when it is installed.
+// How a run goes: the toggle, or one of the administrator's modes.
+struct RunOptions {
+    RunMode mode = RunMode::Toggle;
+    bool quiet = false; // nothing shown: no question, no box, no window
+};
+
+// The start procedure: installs the add-in, or offers to remove it when it is installed; for
+// an administrator's command line, installs, updates, removes or reports without asking.
 class MainMod {
 public:
-    explicit MainMod(HostServices& host) : host_(host) {}
+    explicit MainMod(HostServices& host, RunOptions options = {})
+        : host_(host), options_(options) {}
 
     void Main();
 
     const InstallState& state() const { return state_; }
+    int ExitCode() const { return exitCode_; }
 
 private:
+    // What an update replaces, kept so that a failed update can put it back.
+    struct EarlierInstall {
+        std::string addin;
+        std::optional<std::wstring> path;
+        std::optional<std::wstring> unit;
+    };
+
+    bool RunsUnderAnotherAccount();
     void Uninstall();
+    void Remove();
+    void NothingToRemove();
     void Install();
+    void Update();
+    void InstallOver(const EarlierInstall* earlier);
     Status CopyAddinIntoStartupFolder();
     Status RecordWorkbookPath();
-    void RollBackInstall(const HostError& cause);
+    void RollBackInstall(const EarlierInstall* earlier, const HostError& cause);
+    void PutBack(const EarlierInstall& earlier);
+    void PutBackSetting(const wchar_t* key, const std::optional<std::wstring>& value);
+    void ReportStatus(const Outcome<std::wstring>& found);
     std::wstring InstalledAddinPath() const;
 
+    // What the user is shown, unless the run is quiet; everything shown is logged too.
+    void Succeed(const wchar_t* notice);
+    void Fail(const std::wstring& message);
+    bool ShowsNothing() const;
+
+    // Logs the step and how it ended, and hands the outcome on.
+    template <typename T> Outcome<T> Logged(const std::wstring& step, Outcome<T> outcome);
+    Status LoggedRemoval(const std::wstring& step, Status outcome);
+
     HostServices& host_;
+    const RunOptions options_;
     InstallState state_;
+    int exitCode_ = kExitDone;
 };
 
 } // namespace qx

@@ -12,6 +12,15 @@ std::wstring WithoutTrailingLineBreaks(std::wstring text) {
     return text;
 }
 
+std::wstring Decimal(std::uint32_t value) {
+    std::wstring digits;
+    do {
+        digits.insert(digits.begin(), static_cast<wchar_t>(L'0' + value % 10));
+        value /= 10;
+    } while (value != 0);
+    return digits;
+}
+
 } // namespace
 
 std::wstring InstallFailedMessage(const std::wstring& description) {
@@ -21,6 +30,33 @@ std::wstring InstallFailedMessage(const std::wstring& description) {
 std::wstring RemovalFailedMessage(const std::wstring& description) {
     return L"Quorvale未能移除：" + WithoutTrailingLineBreaks(description) +
            L"请关闭 Excel 后重试。   ";
+}
+
+std::wstring LogUnavailableMessage(const std::wstring& description) {
+    return L"Quorvale无法打开日志文件：" + WithoutTrailingLineBreaks(description) +
+           L"未做任何更改。   ";
+}
+
+std::wstring ErrorText(const HostError& error) {
+    // Win32 errors read best in decimal, as Microsoft's pages list them; HRESULTs in hex.
+    std::wstring number;
+    if (error.number >= 0x80000000u) {
+        number = L"0x";
+        for (int shift = 28; shift >= 0; shift -= 4) {
+            number += L"0123456789ABCDEF"[(error.number >> shift) & 0xF];
+        }
+    } else {
+        number = Decimal(error.number);
+    }
+    return L"error " + number + L": " + WithoutTrailingLineBreaks(error.description);
+}
+
+std::wstring FailureText(const HostError& error) {
+    return L"failed, " + ErrorText(error);
+}
+
+std::wstring ExitCodeLine(int exitCode) {
+    return L"Exit code " + Decimal(static_cast<std::uint32_t>(exitCode));
 }
 
 } // namespace qx

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "host/Outcome.h"
+
 #include <string>
 
 namespace qx {
@@ -12,7 +14,36 @@ inline constexpr wchar_t kStartupFolderUnknown[] =
 inline constexpr wchar_t kWrongAccount[] =
     L"Quorvale须由当前登录的用户自己运行安装，请勿以其他用户身份运行本程序。未做任何更改。   ";
 
+inline constexpr wchar_t kNothingToRemove[] = L"Quorvale尚未安装，无需卸载。   ";
+inline constexpr wchar_t kUsage[] =
+    L"用法：QXSetup.exe [/install | /uninstall | /status] [/quiet] [/log <文件>]\r\n"
+    L"\r\n"
+    L"不带参数：未安装则安装 Quorvale 加载项，已安装则询问是否卸载。\r\n"
+    L"/install\t安装，不作询问；已安装时以本程序旁的“安装.xla”更新。\r\n"
+    L"/uninstall\t卸载加载项及其设置，不作询问。\r\n"
+    L"/status\t不做任何更改，只以退出代码说明是否已安装。\r\n"
+    L"/quiet\t与 /install 或 /uninstall 同用：不显示任何提示或窗口。\r\n"
+    L"/log <文件>\t把每一步及其结果追加写入该 UTF-8 日志文件。\r\n"
+    L"/? 或 /help\t显示本说明。\r\n"
+    L"\r\n"
+    L"退出代码：\r\n"
+    L"0\t完成（/status：已安装）\r\n"
+    L"1\t未安装（仅 /status）\r\n"
+    L"87\t参数有误\r\n"
+    L"1602\t已选择不卸载\r\n"
+    L"1603\t失败，未留下做了一半的更改\r\n"
+    L"1618\t另一次运行正在进行\r\n"
+    L"1622\t无法打开日志文件，未做任何更改   ";
+
 std::wstring InstallFailedMessage(const std::wstring& description);
 std::wstring RemovalFailedMessage(const std::wstring& description);
+std::wstring LogUnavailableMessage(const std::wstring& description);
+
+// How the log words an error, "error 5: Access is denied.", and a failed step, "failed, " and
+// the error.
+std::wstring ErrorText(const HostError& error);
+std::wstring FailureText(const HostError& error);
+// The log's last line: "Exit code 1603".
+std::wstring ExitCodeLine(int exitCode);
 
 } // namespace qx

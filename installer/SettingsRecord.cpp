@@ -14,4 +14,16 @@ Status DeleteSettingsRecord(HostServices& host) {
     return host.DeleteSetting(kSettingsApplication, kSettingsSection);
 }
 
+Outcome<std::wstring> ReadRecordValue(HostServices& host, const wchar_t* key) {
+    return host.ReadSetting(kSettingsApplication, kSettingsSection, key);
+}
+
+Status WriteRecordValue(HostServices& host, const wchar_t* key, const std::wstring& value) {
+    return host.SaveSetting(kSettingsApplication, kSettingsSection, key, value);
+}
+
+Status DeleteRecordValue(HostServices& host, const wchar_t* key) {
+    return host.DeleteSettingKey(kSettingsApplication, kSettingsSection, key);
+}
+
 } // namespace qx

@@ -18,4 +18,9 @@ Status WriteWorkbookPath(HostServices& host, const std::wstring& workbookPath);
 Status WriteUnit(HostServices& host);
 Status DeleteSettingsRecord(HostServices& host);
 
+// One value of the record by its key (kPathKey, kUnitKey): what an update keeps and puts back.
+Outcome<std::wstring> ReadRecordValue(HostServices& host, const wchar_t* key);
+Status WriteRecordValue(HostServices& host, const wchar_t* key, const std::wstring& value);
+Status DeleteRecordValue(HostServices& host, const wchar_t* key);
+
 } // namespace qx

@@ -21,7 +21,7 @@ RULES = {
     "installer": (("installer/", "host/HostServices.h", "host/Outcome.h"), False),
     "host": (("host/",), True),
     "ui": (("ui/", "host/", "resources/resource.h"), True),
-    "app": (("app/", "ui/", "host/", "installer/", "resources/"), True),
+    "app": (("app/", "ui/", "host/", "installer/", "resources/", "version.h"), True),
 }
 SOURCE = re.compile(r"\.(h|hpp|cpp|cc)$")
 

@@ -155,6 +155,33 @@ Status FakeHost::DeleteFile(const std::wstring& path) {
     return Completed();
 }
 
+Outcome<std::string> FakeHost::ReadFileBytes(const std::wstring& path) {
+    calls.push_back(L"ReadFileBytes " + path);
+    if (auto error = Forced(Op::ReadFileBytes)) {
+        return *error;
+    }
+    if (files.count(path) == 0) {
+        return NotFound();
+    }
+    return files[path];
+}
+
+Status FakeHost::WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+    calls.push_back(L"WriteFileBytes " + path);
+    if (auto error = Forced(Op::WriteFileBytes)) {
+        return *error;
+    }
+    if (FolderOf(path).empty() || missingFolders.count(FolderOf(path)) != 0) {
+        return PathNotFound();
+    }
+    if (readOnlyFiles.count(path) != 0 || hiddenFiles.count(path) != 0 ||
+        lockedFiles.count(path) != 0) {
+        return DefaultError();
+    }
+    files[path] = bytes;
+    return Completed();
+}
+
 Outcome<std::wstring> FakeHost::ApplicationFolder() {
     calls.push_back(L"ApplicationFolder");
     if (auto error = Forced(Op::ApplicationFolder)) {
@@ -172,6 +199,32 @@ Status FakeHost::SaveSetting(const std::wstring& application, const std::wstring
     }
     settingsApplications.insert(application);
     settingsSections[application + L"\\" + section][key] = value;
+    return Completed();
+}
+
+Outcome<std::wstring> FakeHost::ReadSetting(const std::wstring& application,
+                                            const std::wstring& section, const std::wstring& key) {
+    calls.push_back(L"ReadSetting " + application + L" | " + section + L" | " + key);
+    if (auto error = Forced(Op::ReadSetting)) {
+        return *error;
+    }
+    const auto found = settingsSections.find(application + L"\\" + section);
+    if (found == settingsSections.end() || found->second.count(key) == 0) {
+        return NotFound();
+    }
+    return found->second.at(key);
+}
+
+Status FakeHost::DeleteSettingKey(const std::wstring& application, const std::wstring& section,
+                                  const std::wstring& key) {
+    calls.push_back(L"DeleteSettingKey " + application + L" | " + section + L" | " + key);
+    if (auto error = Forced(Op::DeleteSettingKey)) {
+        return *error;
+    }
+    const auto found = settingsSections.find(application + L"\\" + section);
+    if (found == settingsSections.end() || found->second.erase(key) == 0) {
+        return NotFound();
+    }
     return Completed();
 }
 
@@ -231,6 +284,10 @@ void FakeHost::UnloadWindow() {
 
 void FakeHost::EndProgram() {
     calls.push_back(L"EndProgram");
+}
+
+void FakeHost::Log(const std::wstring& line) {
+    logLines.push_back(line);
 }
 
 } // namespace qx::testing

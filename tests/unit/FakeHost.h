@@ -24,9 +24,13 @@ public:
         MakeFileOrdinary,
         DeleteFile,
         CreateFolder,
+        ReadFileBytes,
+        WriteFileBytes,
         ApplicationFolder,
         SaveSetting,
+        ReadSetting,
         DeleteSetting,
+        DeleteSettingKey,
         AskYesNo,
         Inform,
         Warn,
@@ -56,6 +60,7 @@ public:
     // --- What the run did ---
     std::vector<std::wstring> calls;
     std::vector<std::wstring> shownMessages; // every box, in order, as "Kind: text"
+    std::vector<std::wstring> logLines;
     const ExcelApplication* handedOut = nullptr;
     bool successWindowShown = false;
 
@@ -71,16 +76,23 @@ public:
     Status MakeFileOrdinary(const std::wstring& path) override;
     Status DeleteFile(const std::wstring& path) override;
     Status CreateFolder(const std::wstring& path) override;
+    Outcome<std::string> ReadFileBytes(const std::wstring& path) override;
+    Status WriteFileBytes(const std::wstring& path, const std::string& bytes) override;
     Outcome<std::wstring> ApplicationFolder() override;
     Status SaveSetting(const std::wstring& application, const std::wstring& section,
                        const std::wstring& key, const std::wstring& value) override;
+    Outcome<std::wstring> ReadSetting(const std::wstring& application, const std::wstring& section,
+                                      const std::wstring& key) override;
     Status DeleteSetting(const std::wstring& application, const std::wstring& section) override;
+    Status DeleteSettingKey(const std::wstring& application, const std::wstring& section,
+                            const std::wstring& key) override;
     Outcome<std::int16_t> AskYesNo(const std::wstring& prompt) override;
     Status Inform(const std::wstring& prompt) override;
     Status Warn(const std::wstring& prompt) override;
     Status ShowSuccessWindow() override;
     void UnloadWindow() override;
     void EndProgram() override;
+    void Log(const std::wstring& line) override;
 
 private:
     std::optional<HostError> Forced(Op op);

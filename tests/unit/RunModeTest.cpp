@@ -1,0 +1,337 @@
+// The administrator's modes: what each changes, what it shows, and the exit code a deployment
+// tool reads; and the toggle's exit codes.
+#include "FakeHost.h"
+#include "installer/MainMod.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <functional>
+
+namespace qx::testing {
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using Op = FakeHost::Op;
+
+const std::wstring kStartup = L"C:\\Users\\Lin\\AppData\\Roaming\\Microsoft\\Excel\\XLSTART";
+const std::wstring kInstalled = kStartup + L"\\QxButton.xla";
+const std::wstring kProgram = L"D:\\Quorvale 数据";
+const std::wstring kSource = kProgram + L"\\安装.xla";
+const std::wstring kRecord = L"Tanrebo Software\\Merrowin";
+const std::wstring kEarlierPath = L"E:\\旧版\\TORVA.xls";
+
+// Tells a run apart from one that shows nothing: every question, box and window.
+bool ShowedAnything(const FakeHost& host) {
+    for (const auto& call : host.calls) {
+        for (const wchar_t* shown : {L"AskYesNo", L"Inform", L"Warn", L"ShowSuccessWindow"}) {
+            if (call.rfind(shown, 0) == 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+class RunModeTest : public ::testing::Test {
+protected:
+    RunModeTest() { host.files[kSource] = "new add-in"; }
+
+    void InstallEarlier(const std::string& bytes = "earlier add-in") {
+        host.files[kInstalled] = bytes;
+        host.settingsSections[kRecord] = {
+            {L"Path", kEarlierPath}, {L"Unit", L"Halvetri"}, {L"Theme", L"蓝色"}};
+    }
+
+    int Run(RunMode mode, bool quiet) {
+        MainMod mainMod(host, {mode, quiet});
+        mainMod.Main();
+        return mainMod.ExitCode();
+    }
+
+    std::wstring Record(const std::wstring& key) const {
+        return host.Setting(L"Tanrebo Software", L"Merrowin", key);
+    }
+
+    FakeHost host;
+};
+
+TEST_F(RunModeTest, QuietInstallOnACleanProfileInstallsAndShowsNothing) {
+    EXPECT_EQ(Run(RunMode::Install, true), 0);
+
+    EXPECT_EQ(host.files[kInstalled], "new add-in");
+    EXPECT_EQ(Record(L"Path"), kProgram + L"\\TORVA.xls");
+    EXPECT_EQ(Record(L"Unit"), L"Halvetri");
+    EXPECT_FALSE(ShowedAnything(host));
+}
+
+TEST_F(RunModeTest, InstallWithoutQuietEndsInTheSuccessWindowLikeTheToggle) {
+    EXPECT_EQ(Run(RunMode::Install, false), 0);
+
+    EXPECT_TRUE(host.successWindowShown);
+    EXPECT_TRUE(host.shownMessages.empty());
+}
+
+TEST_F(RunModeTest, InstallOverAnInstalledAddinUpdatesItWithoutAsking) {
+    InstallEarlier();
+    host.readOnlyFiles.insert(kInstalled);
+
+    EXPECT_EQ(Run(RunMode::Install, true), 0);
+
+    EXPECT_EQ(host.files[kInstalled], "new add-in");
+    EXPECT_EQ(Record(L"Path"), kProgram + L"\\TORVA.xls");
+    EXPECT_EQ(Record(L"Theme"), L"蓝色");
+    EXPECT_FALSE(ShowedAnything(host));
+}
+
+// A failed update puts back what was there: the earlier add-in and the earlier record.
+struct FailedUpdate {
+    const char* name;
+    std::function<void(FakeHost&)> arrange;
+    std::wstring earlierPath; // "<absent>": the record had no Path
+};
+void PrintTo(const FailedUpdate& c, std::ostream* out) {
+    *out << c.name;
+}
+
+class FailedUpdateTest : public RunModeTest, public ::testing::WithParamInterface<FailedUpdate> {};
+
+TEST_P(FailedUpdateTest, PutsTheEarlierAddinAndRecordBack) {
+    InstallEarlier();
+    if (GetParam().earlierPath == L"<absent>") {
+        host.settingsSections[kRecord].erase(L"Path");
+    }
+    GetParam().arrange(host);
+
+    EXPECT_EQ(Run(RunMode::Install, true), 1603);
+
+    EXPECT_EQ(host.files[kInstalled], "earlier add-in");
+    EXPECT_EQ(Record(L"Path"), GetParam().earlierPath);
+    EXPECT_EQ(Record(L"Unit"), L"Halvetri");
+    EXPECT_EQ(Record(L"Theme"), L"蓝色");
+    EXPECT_FALSE(ShowedAnything(host));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EachFailure, FailedUpdateTest,
+    ::testing::Values(
+        FailedUpdate{"CopyRefused", [](FakeHost& h) { h.Fail(Op::CopyFile); }, kEarlierPath},
+        FailedUpdate{"SourceMissing", [](FakeHost& h) { h.files.erase(kSource); }, kEarlierPath},
+        FailedUpdate{"PathWriteRefused",
+                     [](FakeHost& h) { h.FailNth(Op::SaveSetting, 1, FakeHost::DefaultError()); },
+                     kEarlierPath},
+        FailedUpdate{"UnitWriteRefused",
+                     [](FakeHost& h) { h.FailNth(Op::SaveSetting, 2, FakeHost::DefaultError()); },
+                     kEarlierPath},
+        FailedUpdate{"UnitWriteRefusedWhereThereWasNoPath",
+                     [](FakeHost& h) { h.FailNth(Op::SaveSetting, 2, FakeHost::DefaultError()); },
+                     L"<absent>"}),
+    [](const ::testing::TestParamInfo<FailedUpdate>& param) { return param.param.name; });
+
+// An update that could not keep a copy of what it replaces does not start.
+TEST_F(RunModeTest, AnUpdateThatCannotKeepTheEarlierAddinChangesNothing) {
+    InstallEarlier();
+    host.Fail(Op::ReadFileBytes);
+
+    EXPECT_EQ(Run(RunMode::Install, true), 1603);
+
+    EXPECT_EQ(host.files[kInstalled], "earlier add-in");
+    EXPECT_EQ(Record(L"Path"), kEarlierPath);
+    for (const auto& call : host.calls) {
+        EXPECT_NE(call.rfind(L"CopyFile", 0), 0u);
+        EXPECT_NE(call.rfind(L"SaveSetting", 0), 0u);
+    }
+}
+
+TEST_F(RunModeTest, QuietUninstallRemovesTheAddinAndRecordAndShowsNothing) {
+    InstallEarlier();
+
+    EXPECT_EQ(Run(RunMode::Uninstall, true), 0);
+
+    EXPECT_EQ(host.files.count(kInstalled), 0u);
+    EXPECT_FALSE(host.HasSection(L"Tanrebo Software", L"Merrowin"));
+    EXPECT_FALSE(ShowedAnything(host));
+}
+
+TEST_F(RunModeTest, UninstallWithoutQuietTellsOfTheRemovalWithoutAsking) {
+    InstallEarlier();
+
+    EXPECT_EQ(Run(RunMode::Uninstall, false), 0);
+
+    EXPECT_THAT(host.shownMessages, ElementsAre(L"Inform: Quorvale已经从您的系统中移除！   "));
+}
+
+// Twice in a row, as a logon script runs: the second finds nothing to do, and a record left
+// without its add-in goes too.
+TEST_F(RunModeTest, UninstallWhenNothingIsInstalledSucceedsAndTidiesALeftoverRecord) {
+    host.settingsSections[kRecord] = {{L"Path", kEarlierPath}};
+
+    EXPECT_EQ(Run(RunMode::Uninstall, true), 0);
+    EXPECT_FALSE(host.HasSection(L"Tanrebo Software", L"Merrowin"));
+    EXPECT_EQ(Run(RunMode::Uninstall, true), 0);
+    EXPECT_FALSE(ShowedAnything(host));
+
+    EXPECT_EQ(Run(RunMode::Uninstall, false), 0);
+    EXPECT_THAT(host.shownMessages, ElementsAre(L"Inform: Quorvale尚未安装，无需卸载。   "));
+}
+
+TEST_F(RunModeTest, QuietUninstallOfAnAddinInUseFailsAndKeepsBoth) {
+    InstallEarlier();
+    host.lockedFiles.insert(kInstalled);
+
+    EXPECT_EQ(Run(RunMode::Uninstall, true), 1603);
+
+    EXPECT_EQ(host.files[kInstalled], "earlier add-in");
+    EXPECT_EQ(Record(L"Path"), kEarlierPath);
+    EXPECT_FALSE(ShowedAnything(host));
+}
+
+struct StatusCase {
+    const char* name;
+    std::function<void(FakeHost&)> arrange;
+    int exitCode;
+};
+
+TEST_F(RunModeTest, StatusChangesNothingShowsNothingAndAnswersByExitCode) {
+    const StatusCase cases[] = {
+        {"installed", [](FakeHost& h) { h.files[kInstalled] = "x"; }, 0},
+        {"not installed", [](FakeHost&) {}, 1},
+        {"only a hidden leftover",
+         [](FakeHost& h) {
+             h.files[kInstalled] = "x";
+             h.hiddenFiles.insert(kInstalled);
+         },
+         1},
+        {"cannot look", [](FakeHost& h) { h.Fail(Op::FindFile); }, 1603},
+        {"no Excel", [](FakeHost& h) { h.excelInstalled = false; }, 1603},
+        {"another account", [](FakeHost& h) { h.desktopUser = false; }, 1603},
+    };
+    for (const StatusCase& c : cases) {
+        SCOPED_TRACE(c.name);
+        for (const bool quiet : {false, true}) {
+            FakeHost world;
+            c.arrange(world);
+            const auto files = world.files;
+            MainMod mainMod(world, {RunMode::StatusQuery, quiet});
+            mainMod.Main();
+
+            EXPECT_EQ(mainMod.ExitCode(), c.exitCode);
+            EXPECT_FALSE(ShowedAnything(world));
+            EXPECT_EQ(world.files, files);
+            EXPECT_TRUE(world.settingsSections.empty());
+        }
+    }
+}
+
+// Failures in quiet mode are exactly as safe as with boxes, and only the exit code tells.
+TEST_F(RunModeTest, QuietFailuresChangeNothingAndShowNothing) {
+    const std::pair<const char*, std::function<void(FakeHost&)>> cases[] = {
+        {"another account", [](FakeHost& h) { h.desktopUser = false; }},
+        {"no Excel", [](FakeHost& h) { h.excelInstalled = false; }},
+        {"Excel reports no folder", [](FakeHost& h) { h.startupFolder.clear(); }},
+        {"source missing", [](FakeHost& h) { h.files.clear(); }},
+        {"record refused", [](FakeHost& h) { h.Fail(Op::SaveSetting); }},
+    };
+    for (const auto& [name, arrange] : cases) {
+        SCOPED_TRACE(name);
+        FakeHost world;
+        world.files[kSource] = "new add-in";
+        arrange(world);
+        MainMod mainMod(world, {RunMode::Install, true});
+        mainMod.Main();
+
+        EXPECT_EQ(mainMod.ExitCode(), 1603);
+        EXPECT_FALSE(ShowedAnything(world));
+        EXPECT_EQ(world.files.count(kInstalled), 0u);
+        EXPECT_FALSE(world.HasSection(L"Tanrebo Software", L"Merrowin"));
+    }
+}
+
+struct ToggleExit {
+    const char* name;
+    std::function<void(FakeHost&)> arrange;
+    int exitCode;
+};
+
+TEST_F(RunModeTest, TheToggleEndsWithTheExitCodeOfWhatHappened) {
+    const auto installed = [](FakeHost& h) { h.files[kInstalled] = "installed"; };
+    const ToggleExit cases[] = {
+        {"installed", [](FakeHost&) {}, 0},
+        {"removed on Yes", installed, 0},
+        {"kept on No",
+         [&](FakeHost& h) {
+             installed(h);
+             h.userAnswer = kAnswerNo;
+         },
+         1602},
+        {"question could not be asked",
+         [&](FakeHost& h) {
+             installed(h);
+             h.userAnswer = std::nullopt;
+         },
+         1603},
+        {"removal failed",
+         [&](FakeHost& h) {
+             installed(h);
+             h.lockedFiles.insert(kInstalled);
+         },
+         1603},
+        {"install failed", [](FakeHost& h) { h.Fail(Op::CopyFile); }, 1603},
+        {"no start-up folder", [](FakeHost& h) { h.excelInstalled = false; }, 1603},
+        {"another account", [](FakeHost& h) { h.desktopUser = false; }, 1603},
+    };
+    for (const ToggleExit& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeHost world;
+        world.files[kSource] = "new add-in";
+        c.arrange(world);
+        MainMod mainMod(world);
+        mainMod.Main();
+        EXPECT_EQ(mainMod.ExitCode(), c.exitCode);
+    }
+}
+
+TEST_F(RunModeTest, TheLogHasALineForEachStepWithItsOutcome) {
+    Run(RunMode::Install, true);
+
+    const std::vector<std::wstring> expected = {
+        L"Check the account: the desktop's own user",
+        L"Start Excel: done",
+        L"Ask Excel for its start-up folder: done",
+        L"Excel's start-up folder: " + kStartup,
+        L"Look for " + kInstalled + L": not installed",
+        L"Find the program's folder: done",
+        L"Create " + kStartup + L" if missing: done",
+        L"Copy " + kSource + L" to " + kInstalled + L": done",
+        L"Record Path = " + kProgram + L"\\TORVA.xls: done",
+        L"Record Unit = Halvetri: done",
+    };
+    EXPECT_EQ(host.logLines, expected);
+}
+
+TEST_F(RunModeTest, TheLogGivesAFailuresNumberAndDescriptionAndWhatWasPutBack) {
+    InstallEarlier();
+    host.FailNth(Op::SaveSetting, 2,
+                 HostError{1021, L"无法在易失性父项下创建稳定子项。\r\n", false});
+
+    Run(RunMode::Install, true);
+
+    EXPECT_THAT(host.logLines, Contains(L"Record Unit = Halvetri: failed, error 1021: "
+                                        L"无法在易失性父项下创建稳定子项。"));
+    EXPECT_THAT(host.logLines, Contains(L"Put the earlier add-in back: done"));
+    EXPECT_THAT(host.logLines, Contains(L"Put back the record's Path: done"));
+    EXPECT_EQ(host.logLines.back(),
+              L"Failed: Quorvale安装失败：无法在易失性父项下创建稳定子项。   ");
+}
+
+TEST_F(RunModeTest, TheLogWritesHresultsInHex) {
+    host.excelInstalled = false;
+
+    Run(RunMode::Install, true);
+
+    EXPECT_THAT(host.logLines, Contains(L"Start Excel: failed, error 0x80040154: 没有注册类"));
+}
+
+} // namespace
+} // namespace qx::testing
