@@ -5,6 +5,7 @@ first run installs, second run asks whether to uninstall.
 With a display (DISPLAY set and QXSETUP_DEMO_HEADLESS unset) you click and answer yourself.
 Headless, the demo answers for you and saves screenshots beside the demo folder."""
 
+import filecmp
 import os
 import shutil
 import sys
@@ -24,9 +25,13 @@ def main():
     os.environ.setdefault("QXSETUP_DRIVER", os.path.join(BUILD, "tests", "e2e", "qxdriver.exe"))
     os.environ.setdefault("QXSETUP_E2E_TEMPLATE", os.path.join(BUILD, "demo-template"))
     os.environ.setdefault("QXSETUP_E2E_WORK", os.path.join(BUILD, "demo-work"))
-    standin = os.path.join(BUILD, "tests", "e2e", "StandInExcel.dll")
-    if not os.path.isfile(os.path.join(os.environ["QXSETUP_E2E_TEMPLATE"], "system.reg")):
-        print("Preparing a Wine prefix with the stand-in Excel (once)...")
+    standin = os.path.join(BUILD, "tests", "e2e", "StandInExcel.exe")
+    template = os.environ["QXSETUP_E2E_TEMPLATE"]
+    installed = os.path.join(template, "drive_c", "standin", os.path.basename(standin))
+    # A template from an older build may hold another stand-in, registered another way.
+    if not (os.path.isfile(os.path.join(template, "system.reg")) and os.path.isfile(installed)
+            and filecmp.cmp(standin, installed, shallow=False)):
+        print("Preparing a Wine prefix with the stand-in Excel (once per build)...")
         harness.make_template(os.environ["QXSETUP_E2E_TEMPLATE"], standin)
 
     shutil.rmtree(DEMO, ignore_errors=True)
@@ -41,11 +46,11 @@ def main():
         f.write(b"placeholder workbook\r\n")
 
     with harness.Prefix(name="demo", keep=False) as prefix:
-        env = prefix.standin_env(startup_path=prefix.win_path(startup))
+        prefix.configure_standin(startup_path=prefix.win_path(startup))
         exe = os.path.join(program, "QXSetup.exe")
 
         print("Run 1: %s (Excel's start-up folder: %s)" % (exe, startup))
-        process = prefix.start(exe, env=env)
+        process = prefix.start(exe)
         if interactive:
             print("  The success window is open: click it to end the program.")
             process.wait(None)
@@ -62,7 +67,7 @@ def main():
                                                prefix.reg_get("HKCU", SECTION, "Unit")))
 
         print("Run 2: the same program again")
-        process = prefix.start(exe, env=env)
+        process = prefix.start(exe)
         if interactive:
             print("  Answer the uninstall question yourself.")
             process.wait(None)

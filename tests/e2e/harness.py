@@ -1,8 +1,8 @@
 """Runs QXSetup's end-to-end tests under wine64: Wine prefixes, the qxdriver helper, and the
 stand-in Excel server.
 
-Paths come from the environment CTest sets: QXSETUP_DRIVER, QXSETUP_STANDIN,
-QXSETUP_E2E_TEMPLATE, QXSETUP_E2E_WORK. DISPLAY must name a running X server (Xvfb).
+Paths come from the environment CTest sets: QXSETUP_DRIVER, QXSETUP_E2E_TEMPLATE,
+QXSETUP_E2E_WORK. DISPLAY must name a running X server (Xvfb).
 """
 
 import json
@@ -10,13 +10,18 @@ import os
 import shutil
 import subprocess
 import tempfile
+import time
 
 WINE64 = "/usr/lib/wine/wine64"
 WINESERVER = "/usr/lib/wine/wineserver"
 
 EXCEL_GLOBAL_CLSID = "{00020812-0000-0000-C000-000000000046}"
+EXCEL_APPLICATION_PROGID = "Excel.Application"
 STANDIN_APPLICATION_CLSID = "{5E1B7C3A-2F4D-4B8E-9A61-3C7D0E2F8B14}"
-STANDIN_WIN_PATH = "C:\\standin\\StandInExcel.dll"
+STANDIN_IMAGE = "StandInExcel.exe"
+STANDIN_WIN_PATH = "C:\\standin\\" + STANDIN_IMAGE
+# Read by the stand-in on every call: COM starts it without its client's environment.
+STANDIN_SETTINGS_WIN_PATH = "C:\\standin\\StandInExcel.ini"
 CLASSES = "Software\\Classes"
 
 # Wine keeps the DOS hidden/system/archive bits in this attribute as "0x<hex>".
@@ -54,7 +59,7 @@ def require_display():
     return display
 
 
-def wine_env(prefix_dir, extra=None):
+def wine_env(prefix_dir):
     env = dict(os.environ)
     # A locale that is not generated on the machine would turn Unix names into ASCII.
     env.pop("LC_ALL", None)
@@ -66,8 +71,6 @@ def wine_env(prefix_dir, extra=None):
             "LANG": "C.UTF-8",
         }
     )
-    if extra:
-        env.update(extra)
     return env
 
 
@@ -106,20 +109,24 @@ def _wine(env, args, log_path, timeout=120):
         )
 
 
-def _register_class(env, clsid, log_path):
-    key = "HKLM\\%s\\CLSID\\%s\\InprocServer32" % (CLASSES, clsid)
-    _wine(env, ["reg", "add", key, "/ve", "/d", STANDIN_WIN_PATH, "/f"], log_path)
-    _wine(env, ["reg", "add", key, "/v", "ThreadingModel", "/d", "Apartment", "/f"], log_path)
+def _register_excel(env, log_path):
+    """As Excel's setup does: both classes served by the exe (COM adds -Embedding when it
+    starts it), and the application's ProgID."""
+    for clsid in (EXCEL_GLOBAL_CLSID, STANDIN_APPLICATION_CLSID):
+        key = "HKLM\\%s\\CLSID\\%s\\LocalServer32" % (CLASSES, clsid)
+        _wine(env, ["reg", "add", key, "/ve", "/d", STANDIN_WIN_PATH, "/f"], log_path)
+    key = "HKLM\\%s\\%s\\CLSID" % (CLASSES, EXCEL_APPLICATION_PROGID)
+    _wine(env, ["reg", "add", key, "/ve", "/d", STANDIN_APPLICATION_CLSID, "/f"], log_path)
 
 
-def make_template(template_dir, standin_dll):
+def make_template(template_dir, standin_exe):
     """Builds a ready prefix at template_dir (replacing any older one) with the stand-in
     Excel registered. Builds beside it and renames, so a half-made template never exists."""
     template_dir = os.path.abspath(template_dir)
     parent = os.path.dirname(template_dir)
     os.makedirs(parent, exist_ok=True)
-    if not os.path.isfile(standin_dll):
-        raise HarnessError("stand-in DLL not found: %s" % standin_dll)
+    if not os.path.isfile(standin_exe):
+        raise HarnessError("stand-in Excel not found: %s" % standin_exe)
     building = tempfile.mkdtemp(prefix=os.path.basename(template_dir) + ".building-", dir=parent)
     log_path = building + ".log"
     env = wine_env(building)
@@ -147,9 +154,8 @@ def make_template(template_dir, standin_dll):
         )
         standin_dir = os.path.join(building, "drive_c", "standin")
         os.makedirs(standin_dir, exist_ok=True)
-        shutil.copy2(standin_dll, os.path.join(standin_dir, "StandInExcel.dll"))
-        _register_class(env, EXCEL_GLOBAL_CLSID, log_path)
-        _register_class(env, STANDIN_APPLICATION_CLSID, log_path)
+        shutil.copy2(standin_exe, os.path.join(standin_dir, STANDIN_IMAGE))
+        _register_excel(env, log_path)
     except BaseException:
         _stop_server(env)
         shutil.rmtree(building, ignore_errors=True)
@@ -241,13 +247,13 @@ class Prefix:
 
     # Programs
 
-    def start(self, exe_unix_path, env=None, args=()):
+    def start(self, exe_unix_path, args=()):
         index = len(self._processes)
         base = os.path.join(self.root, "%02d-%s" % (index, os.path.basename(exe_unix_path)))
         with open(base + ".out", "wb") as out, open(base + ".err", "wb") as err:
             popen = subprocess.Popen(
                 [WINE64, exe_unix_path, *args],
-                env=wine_env(self.path, env),
+                env=self.env,
                 cwd=self.root,
                 stdin=subprocess.DEVNULL,
                 stdout=out,
@@ -257,7 +263,7 @@ class Prefix:
         self._processes.append(process)
         return process
 
-    def run_driver(self, *args, timeout=10.0, env=None):
+    def run_driver(self, *args, timeout=10.0):
         """Runs qxdriver; returns (exit code, stdout, stderr). timeout is in seconds and
         bounds every wait inside the driver."""
         command = [WINE64, self._driver, "--timeout", str(int(timeout * 1000)), *map(str, args)]
@@ -265,7 +271,7 @@ class Prefix:
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             done = subprocess.run(
                 command,
-                env=wine_env(self.path, env),
+                env=self.env,
                 cwd=self.root,
                 stdin=subprocess.DEVNULL,
                 stdout=out,
@@ -281,14 +287,14 @@ class Prefix:
                 err.read().decode("utf-8", "replace"),
             )
 
-    def driver(self, *args, timeout=10.0, env=None):
-        code, out, err = self.run_driver(*args, timeout=timeout, env=env)
+    def driver(self, *args, timeout=10.0):
+        code, out, err = self.run_driver(*args, timeout=timeout)
         if code != 0:
             raise DriverError([str(a) for a in args], code, err)
         return out
 
-    def driver_json(self, *args, timeout=10.0, env=None):
-        return json.loads(self.driver(*args, timeout=timeout, env=env))
+    def driver_json(self, *args, timeout=10.0):
+        return json.loads(self.driver(*args, timeout=timeout))
 
     # Registry
 
@@ -338,23 +344,43 @@ class Prefix:
     def set_dpi(self, dpi):
         self.reg_set_dword("HKCU", "Control Panel\\Desktop", "LogPixels", dpi)
 
-    def register_progid(self, progid, clsid):
-        self.reg_set("HKLM", "%s\\%s\\CLSID" % (CLASSES, progid), "", clsid)
-
     def unregister_excel(self):
-        if not self.reg_delete_tree("HKLM", "%s\\CLSID\\%s" % (CLASSES, EXCEL_GLOBAL_CLSID)):
-            raise HarnessError("Excel's class was not registered")
+        """No Excel at all: neither class nor the ProgID."""
+        for key in ("CLSID\\" + EXCEL_GLOBAL_CLSID, "CLSID\\" + STANDIN_APPLICATION_CLSID,
+                    EXCEL_APPLICATION_PROGID):
+            if not self.reg_delete_tree("HKLM", "%s\\%s" % (CLASSES, key)):
+                raise HarnessError("Excel's %s was not registered" % key)
 
-    def standin_env(self, startup_path=None, fail=None, log=None):
-        """Environment for a process that loads the stand-in Excel; log is a Unix path."""
-        env = {}
-        if startup_path is not None:
-            env["STANDIN_EXCEL_STARTUP_PATH"] = startup_path
-        if fail is not None:
-            env["STANDIN_EXCEL_FAIL"] = fail
-        if log is not None:
-            env["STANDIN_EXCEL_LOG"] = self.win_path(log)
-        return env
+    def unregister_excel_global_class(self):
+        """Excel reachable only through its ProgID, as some installations leave it."""
+        if not self.reg_delete_tree("HKLM", "%s\\CLSID\\%s" % (CLASSES, EXCEL_GLOBAL_CLSID)):
+            raise HarnessError("Excel's global class was not registered")
+
+    def configure_standin(self, startup_path=None, fail=None, log=None, register_delay_ms=None):
+        """What the stand-in Excel does from its next call on; log is a Unix path. Unset
+        settings mean: empty start-up path, nothing fails, no log, no delay."""
+        settings = {
+            "StartupPath": startup_path,
+            "Fail": fail,
+            "Log": None if log is None else self.win_path(log),
+            "RegisterDelayMs": None if register_delay_ms is None else str(register_delay_ms),
+        }
+        lines = ["[StandInExcel]"] + [
+            "%s=%s" % (name, value) for name, value in settings.items() if value is not None
+        ]
+        # UTF-16 with its byte-order mark: the form GetPrivateProfileStringW reads as Unicode.
+        with open(self.unix_path(STANDIN_SETTINGS_WIN_PATH), "w", encoding="utf-16",
+                  newline="") as f:
+            f.write("\r\n".join(lines) + "\r\n")
+
+    def standin_processes(self):
+        """Ids of the stand-in Excel's running processes."""
+        return self.driver_json("processes", STANDIN_IMAGE)
+
+    def wait_standin_gone(self, timeout=5.0):
+        """Waits until no stand-in Excel process is left, as once its last client let go."""
+        self.wait_for(lambda: not self.standin_processes(), timeout=timeout,
+                      what="the stand-in Excel to end")
 
     # Screen and files
 
@@ -386,3 +412,14 @@ class Prefix:
         # Wine reports read-only exactly when no write permission bit is set.
         mode = os.stat(unix_path).st_mode & 0o7777
         os.chmod(unix_path, mode & ~0o222 if readonly else mode | 0o200)
+
+    def wait_for(self, predicate, timeout=10.0, interval=0.1, what="condition"):
+        """The predicate's first true result; HarnessError at the timeout."""
+        end = time.monotonic() + timeout
+        while True:
+            result = predicate()
+            if result:
+                return result
+            if time.monotonic() >= end:
+                raise HarnessError("timed out waiting for %s" % what)
+            time.sleep(interval)

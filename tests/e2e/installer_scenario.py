@@ -53,8 +53,8 @@ class InstallerScenario:
         scenario's XLSTART folder)."""
         if startup is None:
             startup = self.prefix.win_path(self.startup)
-        env = self.prefix.standin_env(startup_path=startup, log=self.log, **standin)
-        return self.prefix.start(exe or os.path.join(self.program, "QXSetup.exe"), env=env)
+        self.prefix.configure_standin(startup_path=startup, log=self.log, **standin)
+        return self.prefix.start(exe or os.path.join(self.program, "QXSetup.exe"))
 
     def box(self, timeout=15.0):
         return self.prefix.driver_json("box", "Setup", timeout=timeout)
@@ -70,9 +70,9 @@ class InstallerScenario:
         self.press(button)
         return box
 
-    def install(self):
+    def install(self, **standin):
         """A whole install run: waits for the success window, then closes it."""
-        process = self.start()
+        process = self.start(**standin)
         self.prefix.driver("wait-window", SUCCESS_CAPTION, timeout=15.0)
         self.prefix.driver("close", SUCCESS_CAPTION)
         return process.wait(15)
@@ -87,7 +87,6 @@ class InstallerScenario:
             (rect["left"], rect["top"], rect["right"], rect["bottom"]),
         )
         return path, info
-
 
     # What the run left behind
 

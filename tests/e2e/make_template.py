@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""Builds the Wine prefix template the e2e tests copy: make_template.py TEMPLATE_DIR DLL"""
+"""Builds the Wine prefix template the e2e tests copy: make_template.py TEMPLATE_DIR STANDIN_EXE"""
 
 import os
 import sys
@@ -12,7 +12,7 @@ import harness  # noqa: E402
 
 def main(argv):
     if len(argv) != 3:
-        sys.stderr.write("usage: make_template.py TEMPLATE_DIR STANDIN_DLL\n")
+        sys.stderr.write("usage: make_template.py TEMPLATE_DIR STANDIN_EXE\n")
         return 2
     started = time.monotonic()
     path = harness.make_template(argv[1], argv[2])

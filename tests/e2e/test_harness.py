@@ -75,9 +75,10 @@ class StandInExcelTest(unittest.TestCase):
             return f.read().splitlines()
 
     def probe(self, **standin):
-        code, out, err = self.prefix.run_driver(
-            "excel-startup-path", env=self.prefix.standin_env(**standin)
-        )
+        """Reads the start-up path as QXSetup does; returns once the server has ended."""
+        self.prefix.configure_standin(**standin)
+        code, out, err = self.prefix.run_driver("excel-startup-path")
+        self.prefix.wait_standin_gone()
         return code, json.loads(out), err
 
     def test_startup_path_comes_back_exactly(self):
@@ -88,6 +89,7 @@ class StandInExcelTest(unittest.TestCase):
         self.assertEqual(
             self.read_log(log),
             [
+                "server start",
                 "create global",
                 "names Application",
                 "invoke Application flags=2 lcid=1033 args=0",
@@ -96,6 +98,7 @@ class StandInExcelTest(unittest.TestCase):
                 "invoke StartupPath flags=2 lcid=1033 args=0",
                 "release global",
                 "release application",
+                "server exit",
             ],
         )
 
@@ -122,16 +125,30 @@ class StandInExcelTest(unittest.TestCase):
         self.assertEqual((result["hresult"], result["step"]), ("0x80020009", "Application"))
         lines = self.read_log(log)
         self.assertNotIn("names StartupPath", lines)
-        self.assertEqual(lines[-1], "release global")
+        self.assertEqual(lines[-2:], ["release global", "server exit"])
+
+    def test_slow_server_is_seen_running_and_ends_by_itself(self):
+        log = self.log_path("slow")
+        self.prefix.configure_standin(startup_path=STARTUP, log=log, register_delay_ms=2000)
+        self.assertEqual(self.prefix.standin_processes(), [])
+        reader = self.prefix.start(os.environ["QXSETUP_DRIVER"], args=["excel-startup-path"])
+        self.addCleanup(reader.kill)
+        running = self.prefix.wait_for(self.prefix.standin_processes, what="the stand-in")
+        self.assertEqual(len(running), 1)
+        self.assertEqual(reader.wait(30), 0)
+        self.prefix.wait_standin_gone()
+        lines = self.read_log(log)
+        self.assertEqual(lines[:2], ["server start", "waiting 2000 ms before registering"])
+        self.assertEqual(lines[-1], "server exit")
 
 
 class ExcelRegistrationTest(unittest.TestCase):
     def setUp(self):
         self.prefix = harness.Prefix("registration")
         self.addCleanup(self.prefix.close)
-        self.prefix.unregister_excel()
 
     def test_no_excel_means_class_not_registered(self):
+        self.prefix.unregister_excel()
         code, out, _ = self.prefix.run_driver("excel-startup-path")
         self.assertEqual(code, 1)
         self.assertEqual(
@@ -139,14 +156,15 @@ class ExcelRegistrationTest(unittest.TestCase):
         )
 
     def test_progid_names_the_application_directly(self):
-        self.prefix.register_progid("Excel.Application", harness.STANDIN_APPLICATION_CLSID)
+        self.prefix.unregister_excel_global_class()
         log = os.path.join(self.prefix.root, "progid.log")
-        env = self.prefix.standin_env(startup_path=STARTUP, log=log)
-        result = self.prefix.driver_json("excel-startup-path", env=env)
+        self.prefix.configure_standin(startup_path=STARTUP, log=log)
+        result = self.prefix.driver_json("excel-startup-path")
         self.assertEqual(result, {"path": STARTUP, "via": "progid"})
+        self.prefix.wait_standin_gone()
         with open(log, encoding="utf-8") as f:
             lines = f.read().splitlines()
-        self.assertEqual(lines[0], "create application")
+        self.assertEqual(lines[:2], ["server start", "create application"])
         self.assertNotIn("create global", lines)
         self.assertIn("invoke StartupPath flags=2 lcid=1033 args=0", lines)
 
@@ -241,6 +259,22 @@ class MessageBoxTest(unittest.TestCase):
         self.assertIn("timeout", err)
 
 
+class ProcessListTest(unittest.TestCase):
+    def test_processes_are_found_by_image_name(self):
+        with harness.Prefix("processes") as prefix:
+            box = prefix.start(os.environ["QXSETUP_DRIVER"], args=["show-box", "MB_OK", "进程"])
+            self.addCleanup(box.kill)
+            pid = prefix.driver_json("wait-window", "Setup")["pid"]
+            # The box's process and the driver that lists.
+            running = prefix.driver_json("processes", "QXDRIVER.exe")
+            self.assertIn(pid, running)
+            self.assertEqual(len(running), 2)
+            prefix.driver("press", "Setup", 1)
+            self.assertEqual(box.wait(10), 1)
+            self.assertNotIn(pid, prefix.driver_json("processes", "qxdriver.exe"))
+            self.assertEqual(prefix.standin_processes(), [])
+
+
 class FileAttributeTest(unittest.TestCase):
     def test_hidden_and_readonly_are_seen_by_wine(self):
         with harness.Prefix("attributes") as prefix:
@@ -260,9 +294,9 @@ class FileAttributeTest(unittest.TestCase):
     def test_c_drive_maps_into_the_prefix(self):
         with harness.Prefix("paths") as prefix:
             self.assertEqual(
-                prefix.unix_path("C:\\standin\\StandInExcel.dll"),
+                prefix.unix_path("C:\\standin\\StandInExcel.exe"),
                 os.path.join(os.path.realpath(prefix.path), "drive_c", "standin",
-                             "StandInExcel.dll"),
+                             "StandInExcel.exe"),
             )
 
 

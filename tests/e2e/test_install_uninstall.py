@@ -126,8 +126,7 @@ class WhereTheProgramLivesTest(unittest.TestCase):
     def test_progid_fallback_reaches_excel_registered_only_by_name(self):
         s = InstallerScenario()
         self.addCleanup(s.close)
-        s.prefix.unregister_excel()
-        s.prefix.register_progid("Excel.Application", "{5E1B7C3A-2F4D-4B8E-9A61-3C7D0E2F8B14}")
+        s.prefix.unregister_excel_global_class()
 
         self.assertEqual(s.install(), 0)
 

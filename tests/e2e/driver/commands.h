@@ -27,5 +27,6 @@ int cmd_describe(const Invocation& call);
 
 int cmd_excel_startup_path(const Invocation& call);
 int cmd_file_attributes(const Invocation& call);
+int cmd_processes(const Invocation& call);
 
 } // namespace qxdriver

@@ -33,6 +33,7 @@ const Entry commands[] = {
     {L"describe", qxdriver::cmd_describe},
     {L"excel-startup-path", qxdriver::cmd_excel_startup_path},
     {L"file-attributes", qxdriver::cmd_file_attributes},
+    {L"processes", qxdriver::cmd_processes},
 };
 
 int usage() {

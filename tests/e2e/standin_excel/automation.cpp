@@ -1,7 +1,8 @@
 #include "automation.h"
 
-#include "behaviour.h"
-#include "module.h"
+#include "event_log.h"
+#include "server_lifetime.h"
+#include "settings.h"
 
 #include <atomic>
 #include <string>
@@ -14,11 +15,6 @@ const CLSID clsid_application = {
     0x5E1B7C3A, 0x2F4D, 0x4B8E, {0x9A, 0x61, 0x3C, 0x7D, 0x0E, 0x2F, 0x8B, 0x14}};
 
 namespace {
-
-const IID iid_global = {
-    0x000208D9, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
-const IID iid_application = {
-    0x000208D5, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
 // Excel's own dispatch ids for these members.
 constexpr DISPID dispid_application = 0x94;
@@ -36,18 +32,17 @@ const wchar_t* kind_name(ObjectKind kind) {
 class DispatchObject : public IDispatch {
 public:
     explicit DispatchObject(ObjectKind kind) : kind_(kind) {
-        add_module_ref();
+        hold_server();
         log_event(std::wstring(L"create ") + kind_name(kind));
     }
-    virtual ~DispatchObject() { release_module_ref(); }
+    virtual ~DispatchObject() { release_server(); }
     DispatchObject(const DispatchObject&) = delete;
     DispatchObject& operator=(const DispatchObject&) = delete;
 
     HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
         if (!out)
             return E_POINTER;
-        const IID& own = kind_ == ObjectKind::global ? iid_global : iid_application;
-        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == own) {
+        if (riid == IID_IUnknown || riid == IID_IDispatch) {
             *out = static_cast<IDispatch*>(this);
             AddRef();
             return S_OK;

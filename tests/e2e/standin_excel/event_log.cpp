@@ -1,0 +1,25 @@
+#include "event_log.h"
+
+#include "settings.h"
+
+#include "../common/utf8.h"
+#include "host/ScopedWin.h"
+
+namespace standin {
+
+void log_event(std::wstring_view line) {
+    const std::wstring path = log_path();
+    if (path.empty())
+        return;
+    // Opened per event so the test can read the log while the server is still running.
+    const qx::UniqueHandle file(qx::NullIfInvalid(
+        CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)));
+    if (!file)
+        return;
+    const std::string bytes = e2e::to_utf8(line) + "\n";
+    DWORD written = 0;
+    WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+}
+
+} // namespace standin

@@ -1,0 +1,63 @@
+#include "settings.h"
+
+namespace standin {
+namespace {
+
+constexpr wchar_t section[] = L"StandInExcel";
+
+std::wstring settings_file() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0)
+            return {};
+        if (length < path.size()) {
+            path.resize(length);
+            break;
+        }
+        path.resize(path.size() * 2);
+    }
+    const size_t dot = path.rfind(L'.');
+    const size_t slash = path.rfind(L'\\');
+    if (dot != std::wstring::npos && (slash == std::wstring::npos || dot > slash))
+        path.resize(dot);
+    return path + L".ini";
+}
+
+std::wstring read_setting(const wchar_t* name) {
+    const std::wstring file = settings_file();
+    std::wstring value(256, L'\0');
+    for (;;) {
+        const DWORD length = GetPrivateProfileStringW(
+            section, name, L"", value.data(), static_cast<DWORD>(value.size()), file.c_str());
+        // A value that fills the buffer may have been cut short.
+        if (length + 1 < value.size()) {
+            value.resize(length);
+            return value;
+        }
+        value.resize(value.size() * 2);
+    }
+}
+
+} // namespace
+
+std::wstring startup_path() {
+    return read_setting(L"StartupPath");
+}
+
+bool should_fail(std::wstring_view property) {
+    const std::wstring failing = read_setting(L"Fail");
+    return CompareStringOrdinal(failing.data(), static_cast<int>(failing.size()), property.data(),
+                                static_cast<int>(property.size()), TRUE) == CSTR_EQUAL;
+}
+
+std::wstring log_path() {
+    return read_setting(L"Log");
+}
+
+DWORD register_delay_ms() {
+    return GetPrivateProfileIntW(section, L"RegisterDelayMs", 0, settings_file().c_str());
+}
+
+} // namespace standin

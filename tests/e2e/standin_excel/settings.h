@@ -1,0 +1,21 @@
+// What the test asked of this run. A server that COM starts does not inherit its client's
+// environment, so the test leaves its wishes in StandInExcel.ini beside the exe; it is read on
+// every call, so the file in force is the one written before the run.
+#pragma once
+
+#include "host/WinApi.h"
+
+#include <string>
+#include <string_view>
+
+namespace standin {
+
+std::wstring startup_path();
+// True when the test wants reads of this property to fail.
+bool should_fail(std::wstring_view property);
+// The file the events go to, or "" for none.
+std::wstring log_path();
+// How long a slow Excel takes from its start to offering its classes.
+DWORD register_delay_ms();
+
+} // namespace standin
