@@ -1,0 +1,156 @@
+#!/usr/bin/python3
+"""Start-up time of QXSetup.exe against the least program that opens one window, both run
+under wine64 in one prefix, alternately, and closed the same way (WM_CLOSE once shown).
+
+QXSetup runs its install each time (the add-in is taken away between runs) and ends in its
+success window. Timed twice: with the stand-in Excel already running, so that the figures are
+the program's own, and with the stand-in started by COM for the run, as Excel is when it is not
+open. Prints the medians, the ratios and the exe sizes.
+
+Usage (scripts/bench.sh sets it up): bench.py BUILD_DIR SHIPPED_EXE [--pairs N]
+"""
+
+import argparse
+import json
+import os
+import shutil
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, os.path.join(HERE, "..", "e2e"))
+
+import harness  # noqa: E402
+
+SUCCESS_CAPTION = "安装成功："
+MINIMAL_CAPTION = "Minimal window"
+
+
+class Bench:
+    def __init__(self, prefix, build):
+        self.prefix = prefix
+        self.timer = os.path.join(build, "tests", "bench", "windowtimer.exe")
+        self.minimal = os.path.join(build, "tests", "bench", "MinimalWindow.exe")
+        self.holder = os.path.join(build, "tests", "bench", "excelholder.exe")
+        self.program = os.path.join(prefix.root, "Quorvale")
+        self.startup = os.path.join(prefix.root, "XLSTART")
+        os.makedirs(self.program)
+        os.makedirs(self.startup)
+        shutil.copy2(os.path.join(build, "QXSetup.exe"), self.program)
+        with open(os.path.join(self.program, "安装.xla"), "wb") as f:
+            f.write(bytes(range(256)) * 40)
+        prefix.configure_standin(startup_path=prefix.win_path(self.startup))
+
+    def time_window(self, exe, caption):
+        """Milliseconds from start to the process's end, the window closed once shown."""
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            done = subprocess.run(
+                [harness.WINE64, self.timer, self.prefix.win_path(exe), caption],
+                env=self.prefix.env, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                timeout=120, check=False)
+            out.seek(0)
+            err.seek(0)
+            if done.returncode != 0:
+                raise harness.HarnessError("windowtimer: " + err.read().decode("utf-8", "replace"))
+            result = json.loads(out.read().decode("utf-8").strip().splitlines()[-1])
+        if result["exit_code"] != 0:
+            raise harness.HarnessError("%s ended with %d" % (exe, result["exit_code"]))
+        return result["closed_ms"]
+
+    def time_minimal(self):
+        return self.time_window(self.minimal, MINIMAL_CAPTION)
+
+    def time_qxsetup(self):
+        ms = self.time_window(os.path.join(self.program, "QXSetup.exe"), SUCCESS_CAPTION)
+        # Not installed again before the next run: it would ask to uninstall instead.
+        os.remove(os.path.join(self.startup, "QxButton.xla"))
+        return ms
+
+    def pairs(self, count):
+        """Alternating runs, the order swapped every pair so that neither always goes first.
+        The first pair only warms the prefix up."""
+        minimal, qxsetup = [], []
+        for index in range(count + 1):
+            first_minimal = index % 2 == 0
+            a = self.time_minimal() if first_minimal else self.time_qxsetup()
+            b = self.time_qxsetup() if first_minimal else self.time_minimal()
+            if index:
+                minimal.append(a if first_minimal else b)
+                qxsetup.append(b if first_minimal else a)
+        return statistics.median(minimal), statistics.median(qxsetup)
+
+    def hold_excel(self):
+        """Starts the holder and returns it once it holds Excel's object: only then is the
+        class registered, and a run that came earlier would start Excel after all."""
+        said = os.path.join(self.prefix.root, "holder.out")
+        with open(said, "wb") as out:
+            holder = subprocess.Popen([harness.WINE64, self.holder], env=self.prefix.env,
+                                      stdin=subprocess.DEVNULL, stdout=out,
+                                      stderr=subprocess.DEVNULL)
+
+        def holding():
+            if holder.poll() is not None:
+                raise harness.HarnessError("excelholder ended with %d" % holder.returncode)
+            with open(said, "rb") as f:
+                return b"holding" in f.read()
+
+        self.prefix.wait_for(holding, timeout=60, what="excelholder to hold Excel")
+        return holder
+
+
+def size(path):
+    return "%s: %d bytes" % (path, os.path.getsize(path))
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("build")
+    parser.add_argument("shipped")
+    parser.add_argument("--pairs", type=int, default=15)
+    args = parser.parse_args()
+    if args.pairs < 15:
+        parser.error("at least 15 pairs")
+    build = os.path.abspath(args.build)
+
+    work = tempfile.mkdtemp(prefix="qxsetup-bench-")
+    os.environ["QXSETUP_DRIVER"] = os.path.join(build, "tests", "e2e", "qxdriver.exe")
+    os.environ["QXSETUP_E2E_TEMPLATE"] = os.path.join(work, "template")
+    os.environ["QXSETUP_E2E_WORK"] = work
+    try:
+        harness.make_template(os.environ["QXSETUP_E2E_TEMPLATE"],
+                              os.path.join(build, "tests", "e2e", "StandInExcel.exe"))
+        with harness.Prefix("bench") as prefix:
+            bench = Bench(prefix, build)
+            started = time.monotonic()
+            holder = bench.hold_excel()
+            running = bench.pairs(args.pairs)
+            if holder.poll() is not None:
+                raise harness.HarnessError("excelholder ended during the runs")
+            # Closed, not killed: Wine's COM does not notice a client that vanished, and a
+            # server left registered for a dead one would answer nobody.
+            prefix.driver("close", "Excel holder")
+            holder.wait(30)
+            prefix.wait_standin_gone(timeout=30)
+            cold = bench.pairs(args.pairs)
+            seconds = time.monotonic() - started
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+    print("Sizes")
+    print("  shipped  " + size(os.path.abspath(args.shipped)))
+    print("  measured " + size(os.path.join(build, "QXSetup.exe")))
+    print("  minimal  " + size(bench.minimal))
+    print("Start -> window shown -> closed, median of %d alternating pairs (%.0f s in all)"
+          % (args.pairs, seconds))
+    for name, (minimal, qxsetup) in (("Excel already running", running),
+                                     ("Excel started for the run", cold)):
+        print("  %-26s minimal %6.1f ms   QXSetup %6.1f ms   ratio %.2f"
+              % (name + ":", minimal, qxsetup, qxsetup / minimal))
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
