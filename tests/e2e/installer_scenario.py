@@ -11,6 +11,11 @@ SETTINGS_SECTION = SETTINGS_APPLICATION + "\\Merrowin"
 
 IDOK, IDYES, IDNO = 1, 6, 7
 
+# QXSetup's exit codes are Windows Installer's. wine64 hands Unix only their low 8 bits, which
+# still tell QXSetup's codes apart; 0 is 0.
+EXIT_DECLINED = 1602 & 0xFF
+EXIT_FAILED = 1603 & 0xFF
+
 UNINSTALL_QUESTION = "Quorvale已经安装，是否要卸载？   "
 REMOVAL_NOTICE = "Quorvale已经从您的系统中移除！   "
 STARTUP_FOLDER_UNKNOWN = "无法从 Excel 获取启动文件夹，请确认本机已安装 Excel。未做任何更改。   "

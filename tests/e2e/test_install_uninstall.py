@@ -7,6 +7,7 @@ import glyphs
 
 from installer_scenario import (
     ADDIN_BYTES,
+    EXIT_DECLINED,
     IDNO,
     IDOK,
     IDYES,
@@ -44,7 +45,7 @@ class ToggleTest(unittest.TestCase):
         box = s.box()
         shot, shown = s.screenshot_window("Setup", "uninstall-question")
         s.press(IDNO)
-        self.assertEqual(process.wait(15), 0)
+        self.assertEqual(process.wait(15), EXIT_DECLINED)
 
         # The question reads in Chinese, not as rows of missing-glyph boxes.
         text = next(c for c in shown["children"] if c["id"] == 0xFFFF)
