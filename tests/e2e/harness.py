@@ -368,10 +368,10 @@ class Prefix:
         lines = ["[StandInExcel]"] + [
             "%s=%s" % (name, value) for name, value in settings.items() if value is not None
         ]
-        # UTF-16 with its byte-order mark: the form GetPrivateProfileStringW reads as Unicode.
-        with open(self.unix_path(STANDIN_SETTINGS_WIN_PATH), "w", encoding="utf-16",
+        # UTF-16LE with its byte-order mark: the form GetPrivateProfileStringW reads as Unicode.
+        with open(self.unix_path(STANDIN_SETTINGS_WIN_PATH), "w", encoding="utf-16-le",
                   newline="") as f:
-            f.write("\r\n".join(lines) + "\r\n")
+            f.write("\ufeff" + "\r\n".join(lines) + "\r\n")
 
     def standin_processes(self):
         """Ids of the stand-in Excel's running processes."""
