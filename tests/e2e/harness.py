@@ -191,6 +191,26 @@ class Process:
         self._popen.wait(SERVER_TIMEOUT)
 
 
+class DriverRun(Process):
+    """A program started through `qxdriver run`, which waits for it in the prefix."""
+
+    def __init__(self, popen, output_path):
+        super().__init__(popen)
+        self._output_path = output_path
+
+    def result(self, timeout=30.0):
+        """{"exit_code": the whole Windows exit code, of which wine64 passes Unix only the low
+        byte, "windows": the titles of the visible top-level windows it showed}."""
+        if self.wait(timeout) != 0:
+            with open(self._output_path + ".err", "rb") as f:
+                raise HarnessError("qxdriver run failed: " + f.read().decode("utf-8", "replace"))
+        with open(self._output_path, "rb") as f:
+            return json.loads(f.read().decode("utf-8"))
+
+    def exit_code(self, timeout=30.0):
+        return self.result(timeout)["exit_code"]
+
+
 class Prefix:
     """A private copy of the template prefix with its own persistent wineserver."""
 
@@ -263,6 +283,20 @@ class Prefix:
         self._processes.append(process)
         return process
 
+    def run(self, exe_unix_path, args=(), timeout=60.0):
+        """Starts a program the way start() does, but through the driver, so that its whole
+        exit code can be read (DriverRun.exit_code)."""
+        index = len(self._processes)
+        output = os.path.join(self.root, "%02d-run-%s.json" % (index, os.path.basename(exe_unix_path)))
+        command = [WINE64, self._driver, "--timeout", str(int(timeout * 1000)), "run",
+                   self.win_path(exe_unix_path), *args]
+        with open(output, "wb") as out, open(output + ".err", "wb") as err:
+            popen = subprocess.Popen(command, env=self.env, cwd=self.root,
+                                     stdin=subprocess.DEVNULL, stdout=out, stderr=err)
+        process = DriverRun(popen, output)
+        self._processes.append(process)
+        return process
+
     def run_driver(self, *args, timeout=10.0):
         """Runs qxdriver; returns (exit code, stdout, stderr). timeout is in seconds and
         bounds every wait inside the driver."""
@@ -332,6 +366,10 @@ class Prefix:
         if code not in (0, 2):
             raise DriverError(["reg-delete-tree", root, key], code, err)
         return code == 0
+
+    def deny_writes(self, root, key):
+        """Leaves the key readable only: writing a value there fails with access denied."""
+        self.driver("reg-deny-writes", root, key)
 
     def make_volatile(self, root, key):
         """Creates key as volatile in the running wineserver, so that creating a non-volatile

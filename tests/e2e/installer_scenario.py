@@ -61,6 +61,12 @@ class InstallerScenario:
         self.prefix.configure_standin(startup_path=startup, log=self.log, **standin)
         return self.prefix.start(exe or os.path.join(self.program, "QXSetup.exe"))
 
+    def run(self, *args, **standin):
+        """Starts QXSetup.exe with a command line; the result's exit_code() is the whole code."""
+        self.prefix.configure_standin(startup_path=self.prefix.win_path(self.startup),
+                                      log=self.log, **standin)
+        return self.prefix.run(os.path.join(self.program, "QXSetup.exe"), args)
+
     def box(self, timeout=15.0):
         return self.prefix.driver_json("box", "Setup", timeout=timeout)
 

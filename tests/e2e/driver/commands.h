@@ -23,10 +23,12 @@ int cmd_reg_set_dword(const Invocation& call);
 int cmd_reg_make_volatile(const Invocation& call);
 int cmd_reg_create(const Invocation& call);
 int cmd_reg_delete_tree(const Invocation& call);
+int cmd_reg_deny_writes(const Invocation& call);
 int cmd_describe(const Invocation& call);
 
 int cmd_excel_startup_path(const Invocation& call);
 int cmd_file_attributes(const Invocation& call);
 int cmd_processes(const Invocation& call);
+int cmd_run(const Invocation& call);
 
 } // namespace qxdriver

@@ -30,10 +30,12 @@ const Entry commands[] = {
     {L"reg-make-volatile", qxdriver::cmd_reg_make_volatile},
     {L"reg-create", qxdriver::cmd_reg_create},
     {L"reg-delete-tree", qxdriver::cmd_reg_delete_tree},
+    {L"reg-deny-writes", qxdriver::cmd_reg_deny_writes},
     {L"describe", qxdriver::cmd_describe},
     {L"excel-startup-path", qxdriver::cmd_excel_startup_path},
     {L"file-attributes", qxdriver::cmd_file_attributes},
     {L"processes", qxdriver::cmd_processes},
+    {L"run", qxdriver::cmd_run},
 };
 
 int usage() {

@@ -3,6 +3,8 @@
 #include "host/ScopedWin.h"
 #include "host/Win32Error.h"
 
+#include <sddl.h>
+
 #include <string>
 
 namespace qxdriver {
@@ -137,6 +139,25 @@ int cmd_reg_delete_tree(const Invocation& call) {
     if (status == ERROR_FILE_NOT_FOUND)
         return report_missing(status, call.args[1]);
     check(status, "RegDeleteTreeW");
+    return 0;
+}
+
+// Wine enforces a key's access list: with only reading allowed, the program's writes there fail
+// with ERROR_ACCESS_DENIED, as under a locked-down profile.
+int cmd_reg_deny_writes(const Invocation& call) {
+    require_args(call, 2, "reg-deny-writes ROOT KEY");
+    HKEY raw = nullptr;
+    check(RegOpenKeyExW(parse_root(call.args[0]), call.args[1].c_str(), 0, WRITE_DAC, &raw),
+          "RegOpenKeyExW");
+    const qx::UniqueHKey key(raw);
+    PSECURITY_DESCRIPTOR made = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;KR;;;WD)", SDDL_REVISION_1,
+                                                              &made, nullptr))
+        throw Failure("ConvertStringSecurityDescriptorToSecurityDescriptorW failed: " +
+                      win32_error_text(GetLastError()));
+    const qx::UniqueLocalMemory<void> descriptor(made);
+    check(RegSetKeySecurity(key.get(), DACL_SECURITY_INFORMATION, descriptor.get()),
+          "RegSetKeySecurity");
     return 0;
 }
 
