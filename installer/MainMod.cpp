@@ -60,13 +60,25 @@ void MainMod::Main() {
 
     switch (options_.mode) {
     case RunMode::Toggle:
-        installed ? Uninstall() : Install(); // steps 5 to 9, or 10 to 13
+        if (installed) {
+            Uninstall(); // steps 5 to 9
+        } else {
+            Install(); // steps 10 to 13
+        }
         return;
     case RunMode::Install:
-        installed ? Update() : Install();
+        if (installed) {
+            Update();
+        } else {
+            Install();
+        }
         return;
     case RunMode::Uninstall:
-        installed ? Remove() : NothingToRemove();
+        if (installed) {
+            Remove();
+        } else {
+            NothingToRemove();
+        }
         return;
     case RunMode::StatusQuery:
         ReportStatus(found);
@@ -123,14 +135,14 @@ void MainMod::Remove() {
     LoggedRemoval(L"Delete the settings record", DeleteSettingsRecord(host_));
 
     // 9. Then leave: the uninstall path never runs on into the install path.
-    Succeed(kRemovalNotice);
+    SucceedWithNotice(kRemovalNotice);
 }
 
 // A record without its add-in is only a leftover; taking it away makes a second /uninstall
 // find exactly what the first left.
 void MainMod::NothingToRemove() {
     LoggedRemoval(L"Delete the settings record", DeleteSettingsRecord(host_));
-    Succeed(kNothingToRemove);
+    SucceedWithNotice(kNothingToRemove);
 }
 
 void MainMod::Install() {
@@ -190,7 +202,7 @@ void MainMod::InstallOver(const EarlierInstall* earlier) {
     }
 
     // 13. On failure the program simply ends: the install itself is complete.
-    Succeed(nullptr);
+    SucceedWithWindow();
 }
 
 Status MainMod::CopyAddinIntoStartupFolder() {
@@ -264,15 +276,17 @@ void MainMod::ReportStatus(const Outcome<std::wstring>& found) {
     exitCode_ = found.value().empty() ? kExitNotInstalled : kExitDone;
 }
 
-void MainMod::Succeed(const wchar_t* notice) {
+void MainMod::SucceedWithNotice(const wchar_t* notice) {
     exitCode_ = kExitDone;
-    if (ShowsNothing()) {
-        return;
-    }
-    if (notice) {
+    if (!ShowsNothing()) {
         host_.Log(std::wstring(L"Show: ") + notice);
         host_.Inform(notice);
-    } else {
+    }
+}
+
+void MainMod::SucceedWithWindow() {
+    exitCode_ = kExitDone;
+    if (!ShowsNothing()) {
         host_.Log(L"Show the success window");
         host_.ShowSuccessWindow();
     }

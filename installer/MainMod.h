@@ -58,7 +58,8 @@ private:
     std::wstring InstalledAddinPath() const;
 
     // What the user is shown, unless the run is quiet; everything shown is logged too.
-    void Succeed(const wchar_t* notice);
+    void SucceedWithNotice(const wchar_t* notice);
+    void SucceedWithWindow();
     void Fail(const std::wstring& message);
     bool ShowsNothing() const;
 
