@@ -11,6 +11,13 @@
 
 namespace qx::testing {
 
+// The in-memory world's places, as every test spells them.
+inline const std::wstring kExcelFolder = L"C:\\Users\\Lin\\AppData\\Roaming\\Microsoft\\Excel";
+inline const std::wstring kStartup = kExcelFolder + L"\\XLSTART";
+inline const std::wstring kInstalled = kStartup + L"\\QxButton.xla";
+inline const std::wstring kProgram = L"D:\\Quorvale 数据";
+inline const std::wstring kSource = kProgram + L"\\安装.xla";
+
 // An in-memory world (Excel, files, settings store, the user at the message boxes) that
 // records every operation the sequence asks of it, in order.
 class FakeHost final : public HostServices {
@@ -40,8 +47,8 @@ public:
     // --- The world before the run ---
     std::optional<bool> desktopUser = true; // nullopt: the host cannot tell
     bool excelInstalled = true;
-    std::wstring startupFolder = L"C:\\Users\\Lin\\AppData\\Roaming\\Microsoft\\Excel\\XLSTART";
-    std::wstring programFolder = L"D:\\Quorvale 数据";
+    std::wstring startupFolder = kStartup;
+    std::wstring programFolder = kProgram;
     std::map<std::wstring, std::string> files;   // full path -> contents
     std::set<std::wstring> hiddenFiles;          // present, but not ordinary files
     std::set<std::wstring> readOnlyFiles;        // as on Windows: neither replaced nor deleted

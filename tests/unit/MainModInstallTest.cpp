@@ -11,10 +11,6 @@ using ::testing::Contains;
 using ::testing::ElementsAre;
 using Op = FakeHost::Op;
 
-const std::wstring kStartup = L"C:\\Users\\Lin\\AppData\\Roaming\\Microsoft\\Excel\\XLSTART";
-const std::wstring kProgram = L"D:\\Quorvale 数据";
-const std::wstring kInstalled = kStartup + L"\\QxButton.xla";
-const std::wstring kSource = kProgram + L"\\安装.xla";
 const std::wstring kAccessDenied = L"Quorvale安装失败：拒绝访问。   ";
 
 class InstallTest : public ::testing::Test {

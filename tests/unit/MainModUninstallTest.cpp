@@ -10,8 +10,6 @@ namespace {
 using ::testing::ElementsAre;
 using Op = FakeHost::Op;
 
-const std::wstring kStartup = L"C:\\Users\\Lin\\AppData\\Roaming\\Microsoft\\Excel\\XLSTART";
-const std::wstring kInstalled = kStartup + L"\\QxButton.xla";
 const std::wstring kQuestion = L"AskYesNo Quorvale已经安装，是否要卸载？   ";
 const std::wstring kNotice = L"Inform Quorvale已经从您的系统中移除！   ";
 

@@ -12,10 +12,6 @@ namespace {
 using ::testing::ElementsAre;
 using Op = FakeHost::Op;
 
-const std::wstring kExcelFolder = L"C:\\Users\\Lin\\AppData\\Roaming\\Microsoft\\Excel";
-const std::wstring kStartup = kExcelFolder + L"\\XLSTART";
-const std::wstring kInstalled = kStartup + L"\\QxButton.xla";
-const std::wstring kSource = L"D:\\Quorvale 数据\\安装.xla";
 const std::wstring kWrongAccount =
     L"Quorvale须由当前登录的用户自己运行安装，请勿以其他用户身份运行本程序。未做任何更改。   ";
 

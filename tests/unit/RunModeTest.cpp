@@ -15,10 +15,6 @@ using ::testing::Contains;
 using ::testing::ElementsAre;
 using Op = FakeHost::Op;
 
-const std::wstring kStartup = L"C:\\Users\\Lin\\AppData\\Roaming\\Microsoft\\Excel\\XLSTART";
-const std::wstring kInstalled = kStartup + L"\\QxButton.xla";
-const std::wstring kProgram = L"D:\\Quorvale 数据";
-const std::wstring kSource = kProgram + L"\\安装.xla";
 const std::wstring kRecord = L"Tanrebo Software\\Merrowin";
 const std::wstring kEarlierPath = L"E:\\旧版\\TORVA.xls";
 
