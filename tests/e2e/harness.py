@@ -297,6 +297,27 @@ class Prefix:
         self._processes.append(process)
         return process
 
+    def hold(self, *args, timeout=300.0):
+        """Starts a qxdriver command that holds something (a window, an open file) until its
+        process is killed, at the latest when the prefix closes; returns the process and the
+        JSON line the command prints once it holds. timeout bounds the holding in seconds."""
+        index = len(self._processes)
+        process = self.start(self._driver, ("--timeout", str(int(timeout * 1000)), *args))
+        base = os.path.join(self.root, "%02d-%s" % (index, os.path.basename(self._driver)))
+
+        def ready():
+            with open(base + ".out", "rb") as f:
+                line = f.read()
+            if line.endswith(b"\n"):
+                return json.loads(line.decode("utf-8"))
+            if not process.alive():
+                with open(base + ".err", "rb") as f:
+                    raise DriverError([str(a) for a in args], process.wait(),
+                                      f.read().decode("utf-8", "replace"))
+            return None
+
+        return process, self.wait_for(ready, timeout=30.0, what="qxdriver %s" % args[0])
+
     def run_driver(self, *args, timeout=10.0):
         """Runs qxdriver; returns (exit code, stdout, stderr). timeout is in seconds and
         bounds every wait inside the driver."""

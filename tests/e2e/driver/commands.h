@@ -31,4 +31,9 @@ int cmd_file_attributes(const Invocation& call);
 int cmd_processes(const Invocation& call);
 int cmd_run(const Invocation& call);
 
+int cmd_windows(const Invocation& call);
+int cmd_front_window(const Invocation& call);
+int cmd_shell_window(const Invocation& call);
+int cmd_hold_open(const Invocation& call);
+
 } // namespace qxdriver
