@@ -1,0 +1,303 @@
+"""What real desktops bring: a second start while a run is going on, a fresh profile without
+Excel's start-up folder, leftovers of earlier installs, Excel holding the add-in open, other
+settings of the same vendor, and the question of whose desktop the program runs on."""
+
+import os
+import unittest
+
+from installer_scenario import (
+    ADDIN_BYTES,
+    IDNO,
+    IDOK,
+    IDYES,
+    REMOVAL_NOTICE,
+    SETTINGS_APPLICATION,
+    SETTINGS_SECTION,
+    SUCCESS_CAPTION,
+    UNINSTALL_QUESTION,
+    InstallerScenario,
+)
+
+# The whole exit codes, as qxdriver run reads them.
+EXIT_DONE = 0
+EXIT_DECLINED = 1602
+EXIT_FAILED = 1603
+EXIT_ANOTHER_RUN_IN_PROGRESS = 1618
+
+ERROR_SHARING_VIOLATION = 32
+ERROR_ALREADY_EXISTS = 183
+ERROR_NOT_FOUND = 1168
+
+FILE_ATTRIBUTE_READONLY = 0x1
+FILE_ATTRIBUTE_HIDDEN = 0x2
+FILE_ATTRIBUTE_SYSTEM = 0x4
+LEFTOVER_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM
+
+READS_STARTUP_PATH = "invoke StartupPath flags=2 lcid=1033 args=0"
+LOG_TIMESTAMP_LENGTH = len("2026-12-07 14:03:21 ")
+
+
+def exe(s):
+    return os.path.join(s.program, "QXSetup.exe")
+
+
+def removal_failed(s, error):
+    return "Quorvale未能移除：" + s.prefix.describe(error) + "请关闭 Excel 后重试。   "
+
+
+def assert_installed(test, s):
+    test.assertEqual(s.addin_bytes(), ADDIN_BYTES)
+    test.assertEqual(s.setting("Path"), s.prefix.win_path(s.program) + "\\TORVA.xls")
+    test.assertEqual(s.setting("Unit"), "Halvetri")
+
+
+class OneRunAtATimeTest(unittest.TestCase):
+    def setUp(self):
+        self.scenario = InstallerScenario()
+        self.addCleanup(self.scenario.close)
+
+    def test_two_starts_at_once_install_once(self):
+        s = self.scenario
+        # The second start leaves the stand-in's settings alone: rewriting them could meet
+        # the first run's Excel reading them.
+        runs = [s.run(), s.prefix.run(exe(s))]
+
+        s.prefix.driver("wait-window", SUCCESS_CAPTION, timeout=15.0)
+        ended = s.prefix.wait_for(lambda: [r for r in runs if not r.alive()], timeout=15.0,
+                                  what="one of the two runs to end by itself")
+        self.assertEqual(len(ended), 1, "both runs ended while a success window was up")
+        self.assertEqual(ended[0].exit_code(), EXIT_ANOTHER_RUN_IN_PROGRESS)
+
+        success = s.prefix.driver_json("windows", SUCCESS_CAPTION)
+        self.assertEqual(len(success["windows"]), 1)
+        self.assertEqual(s.prefix.driver_json("windows", "Setup")["windows"], [])
+        s.prefix.driver("close", SUCCESS_CAPTION)
+        winner = next(r for r in runs if r is not ended[0])
+        self.assertEqual(winner.exit_code(), EXIT_DONE)
+
+        assert_installed(self, s)
+        # The run that gave way never even asked Excel.
+        self.assertEqual(s.standin_log().count(READS_STARTUP_PATH), 1)
+
+    def test_second_start_brings_the_question_forward_and_asks_nothing(self):
+        s = self.scenario
+        s.install()
+        first = s.run()
+        question = s.box()
+        self.assertEqual(question["text"], UNINSTALL_QUESTION)
+        # The user has since clicked into another program.
+        s.prefix.hold("front-window", "另一个程序")
+        before = s.prefix.driver_json("windows", "Setup")
+        self.assertEqual(before["foreground"]["title"], "另一个程序")
+
+        self.assertEqual(s.prefix.run(exe(s)).exit_code(), EXIT_ANOTHER_RUN_IN_PROGRESS)
+
+        after = s.prefix.driver_json("windows", "Setup")
+        self.assertEqual([w["hwnd"] for w in after["windows"]], [question["hwnd"]])
+        self.assertEqual(after["foreground"]["hwnd"], question["hwnd"])
+        assert_installed(self, s)
+
+        s.press(IDNO)
+        self.assertEqual(first.exit_code(), EXIT_DECLINED)
+        assert_installed(self, s)
+
+
+class StartupFolderTest(unittest.TestCase):
+    def setUp(self):
+        self.scenario = InstallerScenario()
+        self.addCleanup(self.scenario.close)
+
+    def test_missing_folder_and_parents_are_created_and_installed_into(self):
+        s = self.scenario
+        profile = os.path.join(s.prefix.root, "新用户")
+        s.startup = os.path.join(profile, "AppData", "Roaming", "Microsoft", "Excel", "XLSTART")
+        self.assertFalse(os.path.exists(profile))
+
+        self.assertEqual(s.install(), 0)
+
+        self.assertTrue(os.path.isdir(s.startup))
+        assert_installed(self, s)
+
+    def test_folder_that_cannot_be_created_fails_and_changes_nothing(self):
+        s = self.scenario
+        # A file where a parent folder should be. The program makes missing parents first, and
+        # Wine answers creating a folder where the file stands with 183 (ERROR_ALREADY_EXISTS).
+        blocker = os.path.join(s.prefix.root, "Excel 用户", "Microsoft")
+        with open(blocker, "wb") as f:
+            f.write(b"not a folder")
+        s.startup = os.path.join(blocker, "Excel", "XLSTART")
+
+        process = s.run()
+        box = s.answer_box(IDOK, screenshot_name="startup-folder-not-created")
+        self.assertEqual(process.exit_code(), EXIT_FAILED)
+
+        self.assertEqual(
+            box["text"], "Quorvale安装失败：" + s.prefix.describe(ERROR_ALREADY_EXISTS) + "   "
+        )
+        self.assertEqual(box["icon"], "warning")
+        with open(blocker, "rb") as f:
+            self.assertEqual(f.read(), b"not a folder")
+        copies = [
+            os.path.join(folder, name)
+            for folder, _, names in os.walk(s.prefix.root)
+            for name in names
+            if name.lower() == "qxbutton.xla"
+        ]
+        self.assertEqual(copies, [])
+        self.assertFalse(os.path.exists("/QxButton.xla"))
+        self.assertFalse(s.application_key_exists())
+
+
+class LeftoverAddinTest(unittest.TestCase):
+    # name: also read-only
+    LEFTOVERS = {
+        "hidden": False,
+        "hidden and read-only": True,
+    }
+
+    def test_hidden_leftover_counts_as_absent_and_is_replaced_by_a_visible_copy(self):
+        for name, readonly in self.LEFTOVERS.items():
+            with self.subTest(name):
+                s = InstallerScenario()
+                try:
+                    with open(s.installed_addin, "wb") as f:
+                        f.write(b"an earlier, broken add-in")
+                    s.prefix.set_hidden(s.installed_addin)
+                    if readonly:
+                        s.prefix.set_readonly(s.installed_addin)
+                    before = self.attributes(s)
+                    self.assertTrue(before & FILE_ATTRIBUTE_HIDDEN)
+                    self.assertEqual(bool(before & FILE_ATTRIBUTE_READONLY), readonly)
+
+                    # No uninstall question: install() waits for the success window.
+                    self.assertEqual(s.install(), 0)
+
+                    assert_installed(self, s)
+                    after = self.attributes(s)
+                    self.assertEqual(after & LEFTOVER_ATTRIBUTES, 0, "attributes 0x%x" % after)
+                finally:
+                    s.close()
+
+    @staticmethod
+    def attributes(s):
+        return int(s.prefix.driver("file-attributes", s.prefix.win_path(s.installed_addin)))
+
+
+OTHER_SECTION = SETTINGS_APPLICATION + "\\Other"
+OTHER_VALUES = {"Path": "D:\\其他\\Book.xls", "Unit": "Other"}
+
+
+def excel_holds_the_addin(s):
+    s.prefix.hold("hold-open", s.prefix.win_path(s.installed_addin))
+
+
+def another_section_of_the_vendor(s):
+    for value, data in OTHER_VALUES.items():
+        s.prefix.reg_set("HKCU", OTHER_SECTION, value, data)
+
+
+def record_already_gone(s):
+    if not s.prefix.reg_delete_tree("HKCU", SETTINGS_SECTION):
+        raise AssertionError("the install wrote no record to take away")
+
+
+class UninstallOnARealProfileTest(unittest.TestCase):
+    CASES = {
+        # Wine enforces sharing modes: the delete fails with 32 (ERROR_SHARING_VIOLATION).
+        "Excel holds the add-in open": dict(
+            arrange=excel_holds_the_addin,
+            message=lambda s: removal_failed(s, ERROR_SHARING_VIOLATION),
+            icon="warning",
+            exit_code=EXIT_FAILED,
+            addin_kept=True,
+            other_section={},
+        ),
+        "another section of the vendor": dict(
+            arrange=another_section_of_the_vendor,
+            message=lambda s: REMOVAL_NOTICE,
+            icon="information",
+            exit_code=EXIT_DONE,
+            addin_kept=False,
+            other_section=OTHER_VALUES,
+        ),
+        "record already gone": dict(
+            arrange=record_already_gone,
+            message=lambda s: REMOVAL_NOTICE,
+            icon="information",
+            exit_code=EXIT_DONE,
+            addin_kept=False,
+            other_section={},
+        ),
+    }
+
+    def test_uninstall_answered_yes(self):
+        for name, case in self.CASES.items():
+            with self.subTest(name):
+                s = InstallerScenario()
+                try:
+                    self.assertEqual(s.install(), 0)
+                    case["arrange"](s)
+
+                    process = s.run()
+                    self.assertEqual(s.answer_box(IDYES)["text"], UNINSTALL_QUESTION)
+                    final = s.answer_box(IDOK)
+                    self.assertEqual(process.exit_code(), case["exit_code"])
+
+                    self.assertEqual(final["text"], case["message"](s))
+                    self.assertEqual(final["icon"], case["icon"])
+                    if case["addin_kept"]:
+                        # The record stays for the add-in that stays.
+                        assert_installed(self, s)
+                    else:
+                        self.assertIsNone(s.addin_bytes())
+                        self.assertFalse(s.section_exists())
+                    for value, data in case["other_section"].items():
+                        self.assertEqual(s.prefix.reg_get("HKCU", OTHER_SECTION, value), data)
+                finally:
+                    s.close()
+
+
+def logged_steps(path):
+    with open(path, encoding="utf-8-sig") as f:
+        return [line[LOG_TIMESTAMP_LENGTH:] for line in f.read().splitlines()]
+
+
+class WhoseDesktopTest(unittest.TestCase):
+    # name: (arrange, how the account check must conclude)
+    CASES = {
+        # Wine starts no shell: GetShellWindow gives nothing, so the program cannot tell.
+        "no shell window, as under Wine": (
+            lambda s: None,
+            lambda s: "Check the account: cannot tell (error %d: %s), so going on"
+            % (ERROR_NOT_FOUND, s.prefix.describe(ERROR_NOT_FOUND)),
+        ),
+        # The shell window belongs to a process of the same user, so the users are compared.
+        "shell window of the same user": (
+            lambda s: s.prefix.hold("shell-window", "Program Manager"),
+            lambda s: "Check the account: the desktop's own user",
+        ),
+    }
+
+    def test_the_desktops_own_user_installs(self):
+        for name, (arrange, verdict) in self.CASES.items():
+            with self.subTest(name):
+                s = InstallerScenario()
+                try:
+                    arrange(s)
+                    log = os.path.join(s.prefix.root, "QXSetup.log")
+
+                    process = s.run("/log", s.prefix.win_path(log))
+                    s.prefix.driver("wait-window", SUCCESS_CAPTION, timeout=15.0)
+                    s.prefix.driver("close", SUCCESS_CAPTION)
+                    self.assertEqual(process.exit_code(), EXIT_DONE)
+
+                    steps = logged_steps(log)
+                    checks = [step for step in steps if step.startswith("Check the account")]
+                    self.assertEqual(checks, [verdict(s)])
+                    assert_installed(self, s)
+                finally:
+                    s.close()
+
+
+if __name__ == "__main__":
+    unittest.main()
