@@ -27,6 +27,7 @@ add_library(qxhost STATIC
     host/MessageBoxes.cpp
     host/OneRunAtATime.cpp
     host/SettingsStore.cpp
+    host/Utf8.cpp
     host/Win32Error.cpp
 )
 target_include_directories(qxhost PUBLIC ${PROJECT_SOURCE_DIR})

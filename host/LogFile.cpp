@@ -1,5 +1,6 @@
 #include "host/LogFile.h"
 
+#include "host/Utf8.h"
 #include "host/Win32Error.h"
 
 namespace qx {
@@ -39,18 +40,6 @@ std::wstring LocalTimestamp() {
     AppendPadded(stamp, now.wSecond, 2);
     stamp += L' ';
     return stamp;
-}
-
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) {
-        return std::string();
-    }
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                         nullptr, 0, nullptr, nullptr);
-    std::string bytes(static_cast<std::size_t>(size > 0 ? size : 0), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), bytes.data(), size,
-                        nullptr, nullptr);
-    return bytes;
 }
 
 bool WriteAll(HANDLE file, const std::string& bytes) {

@@ -1,6 +1,6 @@
 #include "cli.h"
 
-#include "../common/utf8.h"
+#include "host/Utf8.h"
 #include "host/Win32Error.h"
 
 #include <cstdio>
@@ -29,7 +29,7 @@ void write_stderr(std::string_view bytes) {
 }
 
 std::string utf8(std::wstring_view text) {
-    return e2e::to_utf8(text);
+    return qx::Utf8(text);
 }
 
 std::string json_string(std::wstring_view text) {

@@ -2,7 +2,7 @@
 
 #include "settings.h"
 
-#include "../common/utf8.h"
+#include "host/Utf8.h"
 #include "host/ScopedWin.h"
 
 namespace standin {
@@ -17,7 +17,7 @@ void log_event(std::wstring_view line) {
                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)));
     if (!file)
         return;
-    const std::string bytes = e2e::to_utf8(line) + "\n";
+    const std::string bytes = qx::Utf8(line) + "\n";
     DWORD written = 0;
     WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
