@@ -129,6 +129,14 @@ class InstallerScenario:
             return []
 
 
+def assert_installed(test, s, addin=ADDIN_BYTES):
+    """The add-in sits in the start-up folder byte for byte, and the record names the
+    program's folder."""
+    test.assertEqual(s.addin_bytes(), addin)
+    test.assertEqual(s.setting("Path"), s.prefix.win_path(s.program) + "\\TORVA.xls")
+    test.assertEqual(s.setting("Unit"), "Halvetri")
+
+
 # A child window's rect, in the coordinates of a screenshot of its top-level window.
 def child_rect_in_shot(info, child):
     dx = info["client_origin"]["x"] - info["rect"]["left"]

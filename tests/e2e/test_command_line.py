@@ -11,6 +11,7 @@ from installer_scenario import (
     SETTINGS_SECTION,
     SUCCESS_CAPTION,
     InstallerScenario,
+    assert_installed,
 )
 
 # A later "安装.xla", so that an update can be told from the install before it.
@@ -45,11 +46,6 @@ def close_the_success_window(test, s):
 
 
 class ModesTest(unittest.TestCase):
-    def assert_installed(self, s, addin=ADDIN_BYTES):
-        self.assertEqual(s.addin_bytes(), addin)
-        self.assertEqual(s.setting("Path"), s.prefix.win_path(s.program) + "\\TORVA.xls")
-        self.assertEqual(s.setting("Unit"), "Halvetri")
-
     def assert_nothing_installed(self, s):
         self.assertIsNone(s.addin_bytes())
         self.assertFalse(s.section_exists())
@@ -59,17 +55,17 @@ class ModesTest(unittest.TestCase):
             # name, arrange, command line, exit code, windows shown, meanwhile, outcome
             ("install quietly on a clean profile",
              None, ["/install", "/quiet"], 0, [], None,
-             lambda s: self.assert_installed(s)),
+             lambda s: assert_installed(self, s)),
             ("install again: an update from the newer add-in, asking nothing",
              lambda s: (install_quietly(s), ship_newer_addin(s)),
              ["-INSTALL", "-Quiet"], 0, [], None,
-             lambda s: self.assert_installed(s, NEWER_BYTES)),
+             lambda s: assert_installed(self, s, NEWER_BYTES)),
             ("install without quiet ends in the success window",
              None, ["/install"], 0, [SUCCESS_CAPTION], close_the_success_window,
-             lambda s: self.assert_installed(s)),
+             lambda s: assert_installed(self, s)),
             ("status when installed",
              install_quietly, ["/status"], 0, [], None,
-             lambda s: self.assert_installed(s)),
+             lambda s: assert_installed(self, s)),
             ("status when not installed",
              None, ["/status"], 1, [], None,
              lambda s: self.assert_nothing_installed(s)),
@@ -89,7 +85,7 @@ class ModesTest(unittest.TestCase):
              lambda s: (install_quietly(s), ship_newer_addin(s),
                         s.prefix.deny_writes("HKCU", SETTINGS_SECTION)),
              ["/install", "/quiet"], 1603, [], None,
-             lambda s: self.assert_installed(s, ADDIN_BYTES)),
+             lambda s: assert_installed(self, s, ADDIN_BYTES)),
             ("an unknown switch shows the usage",
              None, ["/instal"], 87, ["Setup"], press_ok_on_the_usage,
              lambda s: self.assert_nothing_installed(s)),

@@ -15,6 +15,7 @@ from installer_scenario import (
     SUCCESS_CAPTION,
     UNINSTALL_QUESTION,
     InstallerScenario,
+    assert_installed,
     child_rect_in_shot,
 )
 
@@ -24,17 +25,11 @@ class ToggleTest(unittest.TestCase):
         self.scenario = InstallerScenario()
         self.addCleanup(self.scenario.close)
 
-    def assert_installed(self):
-        s = self.scenario
-        self.assertEqual(s.addin_bytes(), ADDIN_BYTES)
-        self.assertEqual(s.setting("Path"), s.prefix.win_path(s.program) + "\\TORVA.xls")
-        self.assertEqual(s.setting("Unit"), "Halvetri")
-
     def test_install_copies_the_addin_and_records_the_workbook(self):
         s = self.scenario
         self.assertEqual(s.install(), 0)
 
-        self.assert_installed()
+        assert_installed(self, s)
         self.assertIn("invoke StartupPath flags=2 lcid=1033 args=0", s.standin_log())
 
     def test_run_again_and_no_changes_nothing(self):
@@ -55,7 +50,7 @@ class ToggleTest(unittest.TestCase):
         self.assertEqual(sorted(box["buttons"]), [IDYES, IDNO])
         self.assertEqual(box["default"], IDYES)
         self.assertEqual(box["icon"], "warning")
-        self.assert_installed()
+        assert_installed(self, s)
 
     def test_run_again_and_yes_removes_the_addin_and_the_section(self):
         s = self.scenario
@@ -82,7 +77,7 @@ class ToggleTest(unittest.TestCase):
         process.wait(15)
 
         self.assertEqual(s.install(), 0)
-        self.assert_installed()
+        assert_installed(self, s)
 
     def test_uninstall_without_a_section_still_removes_the_addin(self):
         s = self.scenario

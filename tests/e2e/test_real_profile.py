@@ -6,7 +6,6 @@ import os
 import unittest
 
 from installer_scenario import (
-    ADDIN_BYTES,
     IDNO,
     IDOK,
     IDYES,
@@ -16,6 +15,7 @@ from installer_scenario import (
     SUCCESS_CAPTION,
     UNINSTALL_QUESTION,
     InstallerScenario,
+    assert_installed,
 )
 
 # The whole exit codes, as qxdriver run reads them.
@@ -43,12 +43,6 @@ def exe(s):
 
 def removal_failed(s, error):
     return "Quorvale未能移除：" + s.prefix.describe(error) + "请关闭 Excel 后重试。   "
-
-
-def assert_installed(test, s):
-    test.assertEqual(s.addin_bytes(), ADDIN_BYTES)
-    test.assertEqual(s.setting("Path"), s.prefix.win_path(s.program) + "\\TORVA.xls")
-    test.assertEqual(s.setting("Unit"), "Halvetri")
 
 
 class OneRunAtATimeTest(unittest.TestCase):
