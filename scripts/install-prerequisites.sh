@@ -1,17 +1,30 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever a fresh Debian machine lacks to build QXSetup and run its tests.
-# wine32 and the i386 architecture are deliberately absent: this machine runs no 32-bit code, and
-# with wine32 present /usr/bin/wine picks the 32-bit loader and fails.
+# wine32 (from the i386 architecture) gives the 64-bit Wine prefixes their 32-bit side, as 64-bit
+# Windows has: the shipped program is 32-bit code. On a machine whose kernel runs no 32-bit code
+# it installs all the same and the tests fall back to the 64-bit twin.
 set -euo pipefail
 
 packages=(
     cmake g++ make libgtest-dev libgmock-dev              # native build and unit tests
     g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-posix   # the Windows builds
     mingw-w64-tools binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
-    wine64 xvfb xauth                                     # running the program headless
+    wine64 wine32:i386 xvfb xauth                         # running the program headless
     fonts-wqy-zenhei fonts-wine                           # Chinese glyphs, caption buttons
     python3 python3-pefile icoutils imagemagick           # checks, screenshots, resources
 )
+
+if [[ $(id -u) -ne 0 ]]; then
+    sudo=sudo
+else
+    sudo=
+fi
+
+architecture_added=false
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    $sudo dpkg --add-architecture i386
+    architecture_added=true
+fi
 
 missing=()
 for package in "${packages[@]}"; do
@@ -20,16 +33,13 @@ for package in "${packages[@]}"; do
     fi
 done
 
-if ((${#missing[@]} == 0)); then
+if ((${#missing[@]} == 0)) && ! $architecture_added; then
     exit 0
 fi
 
 echo "Installing: ${missing[*]}"
-if [[ $(id -u) -ne 0 ]]; then
-    sudo=sudo
-else
-    sudo=
-fi
 $sudo apt-get update -qq
-DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" \
-    >/dev/null
+if ((${#missing[@]} > 0)); then
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
+        "${missing[@]}" >/dev/null
+fi

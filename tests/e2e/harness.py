@@ -1,34 +1,45 @@
-"""Runs QXSetup's end-to-end tests under wine64: Wine prefixes, the qxdriver helper, and the
-stand-in Excel server.
+"""Runs QXSetup's end-to-end tests under Wine: 64-bit prefixes with their 32-bit side (WoW64,
+as 64-bit Windows is), the qxdriver helper, and the stand-in Excel servers.
 
-Paths come from the environment CTest sets: QXSETUP_DRIVER, QXSETUP_E2E_TEMPLATE,
-QXSETUP_E2E_WORK. DISPLAY must name a running X server (Xvfb).
+Paths come from the environment CTest sets: QXSETUP_DRIVER, QXSETUP_E2E_TOOLS_64 and
+QXSETUP_E2E_TOOLS_32 (the folders of each bitness's stand-in Excel and planted DLL),
+QXSETUP_E2E_TEMPLATE, QXSETUP_E2E_WORK. DISPLAY must name a running X
+server (Xvfb).
 """
 
+import functools
 import json
 import os
 import shutil
+import struct
 import subprocess
 import tempfile
 import time
 
+from limits import HOLD, SETUP, WAIT
+
 WINE64 = "/usr/lib/wine/wine64"
+# Where Debian's wine32 puts the 32-bit loader; another path stands in for a machine without it.
+WINE32 = os.environ.get("QXSETUP_WINE32", "/usr/lib/wine/wine")
 WINESERVER = "/usr/lib/wine/wineserver"
 
 EXCEL_GLOBAL_CLSID = "{00020812-0000-0000-C000-000000000046}"
 EXCEL_APPLICATION_PROGID = "Excel.Application"
 STANDIN_APPLICATION_CLSID = "{5E1B7C3A-2F4D-4B8E-9A61-3C7D0E2F8B14}"
 STANDIN_IMAGE = "StandInExcel.exe"
-STANDIN_WIN_PATH = "C:\\standin\\" + STANDIN_IMAGE
-# Read by the stand-in on every call: COM starts it without its client's environment.
-STANDIN_SETTINGS_WIN_PATH = "C:\\standin\\StandInExcel.ini"
+# One stand-in per Office bitness, each in its own folder.
+STANDIN_DIRS = {64: "C:\\standin\\x64", 32: "C:\\standin\\x86"}
+# Read by the stand-in on every call, from beside its exe: COM starts it without its client's
+# environment.
+STANDIN_SETTINGS_NAME = "StandInExcel.ini"
 CLASSES = "Software\\Classes"
 
 # Wine keeps the DOS hidden/system/archive bits in this attribute as "0x<hex>".
 DOSATTRIB = "user.DOSATTRIB"
 FILE_ATTRIBUTE_HIDDEN = 0x2
 
-SERVER_TIMEOUT = 30
+IMAGE_FILE_MACHINE_I386 = 0x14C
+IMAGE_FILE_MACHINE_AMD64 = 0x8664
 
 
 class HarnessError(Exception):
@@ -59,6 +70,39 @@ def require_display():
     return display
 
 
+def pe_bits(path):
+    """32 or 64: the code a Windows program holds, read from its PE header."""
+    with open(path, "rb") as f:
+        header = f.read(4096)
+    if header[:2] != b"MZ":
+        raise HarnessError("not a Windows program: %s" % path)
+    (pe_offset,) = struct.unpack_from("<I", header, 0x3C)
+    signature, machine = struct.unpack_from("<4sH", header, pe_offset)
+    if signature != b"PE\0\0":
+        raise HarnessError("no PE header in %s" % path)
+    bits = {IMAGE_FILE_MACHINE_I386: 32, IMAGE_FILE_MACHINE_AMD64: 64}.get(machine)
+    if bits is None:
+        raise HarnessError("%s is for machine 0x%x, neither x86 nor x64" % (path, machine))
+    return bits
+
+
+def loader_for(path):
+    return WINE32 if pe_bits(path) == 32 else WINE64
+
+
+@functools.lru_cache(maxsize=None)
+def runs_32bit_code():
+    """Whether this machine runs 32-bit Windows programs: wine32's loader is itself 32-bit code,
+    so it starts only where the kernel runs such code and wine32 is installed."""
+    try:
+        done = subprocess.run([WINE32, "--version"], stdin=subprocess.DEVNULL,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                              timeout=WAIT, check=False)
+    except OSError:
+        return False
+    return done.returncode == 0
+
+
 def wine_env(prefix_dir):
     env = dict(os.environ)
     # A locale that is not generated on the machine would turn Unix names into ASCII.
@@ -74,7 +118,7 @@ def wine_env(prefix_dir):
     return env
 
 
-def _server(env, *args, timeout=SERVER_TIMEOUT):
+def _server(env, *args, timeout=WAIT):
     # The daemonised server would hold a pipe open forever: never capture its output.
     subprocess.run(
         [WINESERVER, *args],
@@ -92,7 +136,7 @@ def _stop_server(env):
     _server(env, "-w")
 
 
-def _wine(env, args, log_path, timeout=120):
+def _wine(env, args, log_path, timeout=WAIT):
     with open(log_path, "ab") as log:
         done = subprocess.run(
             [WINE64, *args],
@@ -109,42 +153,82 @@ def _wine(env, args, log_path, timeout=120):
         )
 
 
-def _register_excel(env, log_path):
-    """As Excel's setup does: both classes served by the exe (COM adds -Embedding when it
-    starts it), and the application's ProgID."""
-    for clsid in (EXCEL_GLOBAL_CLSID, STANDIN_APPLICATION_CLSID):
-        key = "HKLM\\%s\\CLSID\\%s\\LocalServer32" % (CLASSES, clsid)
-        _wine(env, ["reg", "add", key, "/ve", "/d", STANDIN_WIN_PATH, "/f"], log_path)
-    key = "HKLM\\%s\\%s\\CLSID" % (CLASSES, EXCEL_APPLICATION_PROGID)
-    _wine(env, ["reg", "add", key, "/ve", "/d", STANDIN_APPLICATION_CLSID, "/f"], log_path)
+def _excel_registration(bits):
+    """As Excel's setup writes it, in the registry view of its own bitness: both classes served
+    by the exe (COM adds -Embedding when it starts it), and the application's ProgID. A 32-bit
+    Office on 64-bit Windows lands in Software\\Classes\\Wow6432Node."""
+    root = "HKLM:%d" % bits
+    exe = STANDIN_DIRS[bits] + "\\" + STANDIN_IMAGE
+    entries = [(root, "%s\\CLSID\\%s\\LocalServer32" % (CLASSES, clsid), "", exe)
+               for clsid in (EXCEL_GLOBAL_CLSID, STANDIN_APPLICATION_CLSID)]
+    entries.append((root, "%s\\%s\\CLSID" % (CLASSES, EXCEL_APPLICATION_PROGID), "",
+                    STANDIN_APPLICATION_CLSID))
+    return entries
 
 
-def make_template(template_dir, standin_exe):
-    """Builds a ready prefix at template_dir (replacing any older one) with the stand-in
-    Excel registered. Builds beside it and renames, so a half-made template never exists."""
+def _excel_keys(bits):
+    root = "HKLM:%d" % bits
+    return [(root, "%s\\%s" % (CLASSES, key)) for key in (
+        "CLSID\\" + EXCEL_GLOBAL_CLSID, "CLSID\\" + STANDIN_APPLICATION_CLSID,
+        EXCEL_APPLICATION_PROGID)]
+
+
+def _run_driver(env, cwd, args, timeout=WAIT):
+    """Runs qxdriver in the prefix of env; returns (exit code, stdout, stderr). timeout is in
+    seconds and bounds every wait inside the driver."""
+    command = [WINE64, required_env("QXSETUP_DRIVER"), "--timeout", str(int(timeout * 1000)),
+               *map(str, args)]
+    # Files, not pipes: a Wine system process started on the way could inherit a pipe.
+    with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+        done = subprocess.run(command, env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=out,
+                              stderr=err, timeout=timeout + WAIT, check=False)
+        out.seek(0)
+        err.seek(0)
+        return (done.returncode, out.read().decode("utf-8"),
+                err.read().decode("utf-8", "replace"))
+
+
+def _driver(env, cwd, *args, timeout=WAIT):
+    code, out, err = _run_driver(env, cwd, args, timeout=timeout)
+    if code != 0:
+        raise DriverError([str(a) for a in args], code, err)
+    return out
+
+
+def test_tool(name, bits):
+    """A test tool built for that bitness; the 32-bit ones come from the 32-bit tree."""
+    path = os.path.join(required_env("QXSETUP_E2E_TOOLS_%d" % bits), name)
+    if not os.path.isfile(path):
+        raise HarnessError("the %d-bit %s is not built: %s" % (bits, name, path))
+    if pe_bits(path) != bits:
+        raise HarnessError("%s is not %d-bit code" % (path, bits))
+    return path
+
+
+def make_template(template_dir):
+    """Builds a ready prefix at template_dir (replacing any older one) with both stand-in
+    Excels in place and the 64-bit one registered (64-bit Office). Builds beside it and
+    renames, so a half-made template never exists."""
     template_dir = os.path.abspath(template_dir)
     parent = os.path.dirname(template_dir)
     os.makedirs(parent, exist_ok=True)
-    if not os.path.isfile(standin_exe):
-        raise HarnessError("stand-in Excel not found: %s" % standin_exe)
+    standins = {bits: test_tool(STANDIN_IMAGE, bits) for bits in STANDIN_DIRS}
     building = tempfile.mkdtemp(prefix=os.path.basename(template_dir) + ".building-", dir=parent)
     log_path = building + ".log"
     env = wine_env(building)
     try:
         # Started first so that wineboot and the reg calls share one warm server.
         _server(env, "-p")
-        _wine(env, ["wineboot", "-u"], log_path, timeout=300)
-        _wine(
-            env,
-            ["reg", "add", "HKCU\\Software\\Wine\\X11 Driver", "/v", "Managed", "/d", "N", "/f"],
-            log_path,
-        )
-        _wine(
-            env,
-            ["reg", "add", "HKCU\\Software\\Wine\\WineDbg", "/v", "ShowCrashDialog",
-             "/t", "REG_DWORD", "/d", "0", "/f"],
-            log_path,
-        )
+        # wineboot makes the 32-bit side (syswow64) only where wine32 is installed.
+        _wine(env, ["wineboot", "-u"], log_path, timeout=SETUP)
+        for root, key, value, data in [
+            ("HKCU", "Software\\Wine\\X11 Driver", "Managed", "N"),
+            *_excel_registration(64),
+        ]:
+            _driver(env, building, "reg-set", root, key, value, data)
+        _driver(env, building, "reg-set-dword", "HKCU", "Software\\Wine\\WineDbg",
+                "ShowCrashDialog", 0)
+        # A list of strings, which only reg.exe writes.
         _wine(
             env,
             ["reg", "add",
@@ -152,10 +236,10 @@ def make_template(template_dir, standin_exe):
              "/v", "Tahoma", "/t", "REG_MULTI_SZ", "/d", "wqy-zenhei.ttc,WenQuanYi Zen Hei", "/f"],
             log_path,
         )
-        standin_dir = os.path.join(building, "drive_c", "standin")
-        os.makedirs(standin_dir, exist_ok=True)
-        shutil.copy2(standin_exe, os.path.join(standin_dir, STANDIN_IMAGE))
-        _register_excel(env, log_path)
+        for bits, exe in standins.items():
+            folder = os.path.join(building, "drive_c", *STANDIN_DIRS[bits].split("\\")[1:])
+            os.makedirs(folder, exist_ok=True)
+            shutil.copy2(exe, os.path.join(folder, STANDIN_IMAGE))
     except BaseException:
         _stop_server(env)
         shutil.rmtree(building, ignore_errors=True)
@@ -171,6 +255,20 @@ def make_template(template_dir, standin_exe):
     return template_dir
 
 
+def place_program(source, destination):
+    """Puts the program under test in a test's folder as the very file that was built: a hard
+    link where the file system allows one, else a copy checked byte for byte."""
+    try:
+        os.link(source, destination)
+        return
+    except OSError:
+        pass
+    shutil.copy2(source, destination)
+    with open(source, "rb") as a, open(destination, "rb") as b:
+        if a.read() != b.read():
+            raise HarnessError("the copy of %s differs from it" % source)
+
+
 class Process:
     """A Windows program started in a prefix; its output goes to files under the prefix's
     scratch folder."""
@@ -178,7 +276,7 @@ class Process:
     def __init__(self, popen):
         self._popen = popen
 
-    def wait(self, timeout=10.0):
+    def wait(self, timeout=WAIT):
         """Exit code (Unix keeps only its low 8 bits). Raises subprocess.TimeoutExpired."""
         return self._popen.wait(timeout)
 
@@ -188,26 +286,32 @@ class Process:
     def kill(self):
         if self.alive():
             self._popen.kill()
-        self._popen.wait(SERVER_TIMEOUT)
+        self._popen.wait(WAIT)
 
 
 class DriverRun(Process):
     """A program started through `qxdriver run`, which waits for it in the prefix."""
 
-    def __init__(self, popen, output_path):
+    def __init__(self, popen, output_path, bits):
         super().__init__(popen)
         self._output_path = output_path
+        self._bits = bits
 
-    def result(self, timeout=30.0):
+    def result(self, timeout=WAIT):
         """{"exit_code": the whole Windows exit code, of which wine64 passes Unix only the low
-        byte, "windows": the titles of the visible top-level windows it showed}."""
+        byte, "bits": 32 when it ran as 32-bit code (WoW64), "windows": the titles of the
+        visible top-level windows it showed}. A program that ran as other code than its file
+        holds is an error: no result may rest on a build other than the one named."""
         if self.wait(timeout) != 0:
             with open(self._output_path + ".err", "rb") as f:
                 raise HarnessError("qxdriver run failed: " + f.read().decode("utf-8", "replace"))
         with open(self._output_path, "rb") as f:
-            return json.loads(f.read().decode("utf-8"))
+            result = json.loads(f.read().decode("utf-8"))
+        if result["bits"] != self._bits:
+            raise HarnessError("a %d-bit program ran as %d-bit code" % (self._bits, result["bits"]))
+        return result
 
-    def exit_code(self, timeout=30.0):
+    def exit_code(self, timeout=WAIT):
         return self.result(timeout)["exit_code"]
 
 
@@ -229,6 +333,8 @@ class Prefix:
         self.keep = os.environ.get("QXSETUP_E2E_KEEP") == "1" if keep is None else keep
         self._processes = []
         self._closed = False
+        # The template registers 64-bit Office; use_office changes it.
+        self.office_bits = 64
         subprocess.run(["cp", "-a", self._template, self.path], check=True)
         self.env = wine_env(self.path)
         _server(self.env, "-p")
@@ -265,6 +371,13 @@ class Prefix:
         rest = win_path[2:].replace("\\", "/").lstrip("/")
         return os.path.normpath(os.path.join(drive, rest))
 
+    def local_path(self, path):
+        """A Unix path for a path given either way (a test may start a program by its Windows
+        name, to have it see a drive of its own)."""
+        if len(path) > 2 and path[1] == ":" and path[2] == "\\":
+            return self.unix_path(path)
+        return path
+
     # Programs
 
     def start(self, exe_unix_path, args=()):
@@ -272,7 +385,7 @@ class Prefix:
         base = os.path.join(self.root, "%02d-%s" % (index, os.path.basename(exe_unix_path)))
         with open(base + ".out", "wb") as out, open(base + ".err", "wb") as err:
             popen = subprocess.Popen(
-                [WINE64, exe_unix_path, *args],
+                [loader_for(self.local_path(exe_unix_path)), exe_unix_path, *args],
                 env=self.env,
                 cwd=self.root,
                 stdin=subprocess.DEVNULL,
@@ -283,9 +396,9 @@ class Prefix:
         self._processes.append(process)
         return process
 
-    def run(self, exe_unix_path, args=(), timeout=60.0):
+    def run(self, exe_unix_path, args=(), timeout=WAIT):
         """Starts a program the way start() does, but through the driver, so that its whole
-        exit code can be read (DriverRun.exit_code)."""
+        exit code and the code it ran as can be read (DriverRun.result)."""
         index = len(self._processes)
         output = os.path.join(self.root, "%02d-run-%s.json" % (index, os.path.basename(exe_unix_path)))
         command = [WINE64, self._driver, "--timeout", str(int(timeout * 1000)), "run",
@@ -293,11 +406,11 @@ class Prefix:
         with open(output, "wb") as out, open(output + ".err", "wb") as err:
             popen = subprocess.Popen(command, env=self.env, cwd=self.root,
                                      stdin=subprocess.DEVNULL, stdout=out, stderr=err)
-        process = DriverRun(popen, output)
+        process = DriverRun(popen, output, pe_bits(exe_unix_path))
         self._processes.append(process)
         return process
 
-    def hold(self, *args, timeout=300.0):
+    def hold(self, *args, timeout=HOLD):
         """Starts a qxdriver command that holds something (a window, an open file) until its
         process is killed, at the latest when the prefix closes; returns the process and the
         JSON line the command prints once it holds. timeout bounds the holding in seconds."""
@@ -316,39 +429,20 @@ class Prefix:
                                       f.read().decode("utf-8", "replace"))
             return None
 
-        return process, self.wait_for(ready, timeout=30.0, what="qxdriver %s" % args[0])
+        return process, self.wait_for(ready, what="qxdriver %s" % args[0])
 
-    def run_driver(self, *args, timeout=10.0):
+    def run_driver(self, *args, timeout=WAIT):
         """Runs qxdriver; returns (exit code, stdout, stderr). timeout is in seconds and
         bounds every wait inside the driver."""
-        command = [WINE64, self._driver, "--timeout", str(int(timeout * 1000)), *map(str, args)]
-        # Files, not pipes: a Wine system process started on the way could inherit a pipe.
-        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            done = subprocess.run(
-                command,
-                env=self.env,
-                cwd=self.root,
-                stdin=subprocess.DEVNULL,
-                stdout=out,
-                stderr=err,
-                timeout=timeout + 30,
-                check=False,
-            )
-            out.seek(0)
-            err.seek(0)
-            return (
-                done.returncode,
-                out.read().decode("utf-8"),
-                err.read().decode("utf-8", "replace"),
-            )
+        return _run_driver(self.env, self.root, args, timeout=timeout)
 
-    def driver(self, *args, timeout=10.0):
+    def driver(self, *args, timeout=WAIT):
         code, out, err = self.run_driver(*args, timeout=timeout)
         if code != 0:
             raise DriverError([str(a) for a in args], code, err)
         return out
 
-    def driver_json(self, *args, timeout=10.0):
+    def driver_json(self, *args, timeout=WAIT):
         return json.loads(self.driver(*args, timeout=timeout))
 
     # Registry
@@ -405,14 +499,26 @@ class Prefix:
 
     def unregister_excel(self):
         """No Excel at all: neither class nor the ProgID."""
-        for key in ("CLSID\\" + EXCEL_GLOBAL_CLSID, "CLSID\\" + STANDIN_APPLICATION_CLSID,
-                    EXCEL_APPLICATION_PROGID):
-            if not self.reg_delete_tree("HKLM", "%s\\%s" % (CLASSES, key)):
+        for root, key in _excel_keys(self.office_bits):
+            if not self.reg_delete_tree(root, key):
                 raise HarnessError("Excel's %s was not registered" % key)
+
+    def use_office(self, bits):
+        """Excel of that bitness instead of the template's 64-bit Office: the stand-in built
+        for it, registered in its own registry view only."""
+        if bits == self.office_bits:
+            return
+        if bits == 32 and not runs_32bit_code():
+            raise HarnessError("32-bit Office needs a machine that runs 32-bit code")
+        self.unregister_excel()
+        for root, key, value, data in _excel_registration(bits):
+            self.reg_set(root, key, value, data)
+        self.office_bits = bits
 
     def unregister_excel_global_class(self):
         """Excel reachable only through its ProgID, as some installations leave it."""
-        if not self.reg_delete_tree("HKLM", "%s\\CLSID\\%s" % (CLASSES, EXCEL_GLOBAL_CLSID)):
+        root, key = _excel_keys(self.office_bits)[0]
+        if not self.reg_delete_tree(root, key):
             raise HarnessError("Excel's global class was not registered")
 
     def configure_standin(self, startup_path=None, fail=None, log=None, register_delay_ms=None):
@@ -428,15 +534,17 @@ class Prefix:
             "%s=%s" % (name, value) for name, value in settings.items() if value is not None
         ]
         # UTF-16LE with its byte-order mark: the form GetPrivateProfileStringW reads as Unicode.
-        with open(self.unix_path(STANDIN_SETTINGS_WIN_PATH), "w", encoding="utf-16-le",
-                  newline="") as f:
-            f.write("\ufeff" + "\r\n".join(lines) + "\r\n")
+        # Beside each stand-in, so that either bitness of Office reads the same wishes.
+        for folder in STANDIN_DIRS.values():
+            path = self.unix_path(folder + "\\" + STANDIN_SETTINGS_NAME)
+            with open(path, "w", encoding="utf-16-le", newline="") as f:
+                f.write("\ufeff" + "\r\n".join(lines) + "\r\n")
 
     def standin_processes(self):
         """Ids of the stand-in Excel's running processes."""
         return self.driver_json("processes", STANDIN_IMAGE)
 
-    def wait_standin_gone(self, timeout=5.0):
+    def wait_standin_gone(self, timeout=WAIT):
         """Waits until no stand-in Excel process is left, as once its last client let go."""
         self.wait_for(lambda: not self.standin_processes(), timeout=timeout,
                       what="the stand-in Excel to end")
@@ -454,7 +562,7 @@ class Prefix:
             stdin=subprocess.DEVNULL,
             stdout=subprocess.DEVNULL,
             stderr=subprocess.PIPE,
-            timeout=60,
+            timeout=WAIT,
             check=True,
         )
         return png_path
@@ -472,7 +580,7 @@ class Prefix:
         mode = os.stat(unix_path).st_mode & 0o7777
         os.chmod(unix_path, mode & ~0o222 if readonly else mode | 0o200)
 
-    def wait_for(self, predicate, timeout=10.0, interval=0.1, what="condition"):
+    def wait_for(self, predicate, timeout=WAIT, interval=0.1, what="condition"):
         """The predicate's first true result; HarnessError at the timeout."""
         end = time.monotonic() + timeout
         while True:

@@ -2,9 +2,9 @@
 with the stand-in Excel reporting a start-up folder of the test's choosing."""
 
 import os
-import shutil
 
-from harness import Prefix, required_env
+from harness import Prefix, pe_bits, place_program, required_env
+from limits import WAIT
 
 SETTINGS_APPLICATION = "Software\\VB and VBA Program Settings\\Tanrebo Software"
 SETTINGS_SECTION = SETTINGS_APPLICATION + "\\Merrowin"
@@ -34,15 +34,26 @@ def screenshot_dir():
 
 
 class InstallerScenario:
-    def __init__(self, program_folder_name="Quorvale 程序 文件夹"):
+    """program_folder_name is a folder under the test's own folder; program_win_path, when
+    given, a Windows path inside the prefix instead (C:\\Program Files (x86)\\…)."""
+
+    def __init__(self, program_folder_name="Quorvale 程序 文件夹", program_win_path=None):
+        # The program under test: the shipped 32-bit QXSetup.exe, or its 64-bit twin where
+        # this machine runs no 32-bit code (run_module.py decides).
         self.exe_source = required_env("QXSETUP_EXE")
+        self.bits = pe_bits(self.exe_source)
         self.prefix = Prefix(name="installer")
-        self.program = os.path.join(self.prefix.root, program_folder_name)
+        if program_win_path:
+            self.program = self.prefix.unix_path(program_win_path)
+        else:
+            self.program = os.path.join(self.prefix.root, program_folder_name)
+        # As the program sees its folder.
+        self.program_win = program_win_path or self.prefix.win_path(self.program)
         self.startup = os.path.join(self.prefix.root, "Excel 用户", "XLSTART")
         self.log = os.path.join(self.prefix.root, "standin.log")
         os.makedirs(self.program)
         os.makedirs(self.startup)
-        shutil.copy2(self.exe_source, os.path.join(self.program, "QXSetup.exe"))
+        place_program(self.exe_source, os.path.join(self.program, "QXSetup.exe"))
         with open(os.path.join(self.program, "安装.xla"), "wb") as f:
             f.write(ADDIN_BYTES)
         with open(os.path.join(self.program, "TORVA.xls"), "wb") as f:
@@ -67,7 +78,7 @@ class InstallerScenario:
                                       log=self.log, **standin)
         return self.prefix.run(os.path.join(self.program, "QXSetup.exe"), args)
 
-    def box(self, timeout=15.0):
+    def box(self, timeout=WAIT):
         return self.prefix.driver_json("box", "Setup", timeout=timeout)
 
     def press(self, button):
@@ -84,9 +95,9 @@ class InstallerScenario:
     def install(self, **standin):
         """A whole install run: waits for the success window, then closes it."""
         process = self.start(**standin)
-        self.prefix.driver("wait-window", SUCCESS_CAPTION, timeout=15.0)
+        self.prefix.driver("wait-window", SUCCESS_CAPTION)
         self.prefix.driver("close", SUCCESS_CAPTION)
-        return process.wait(15)
+        return process.wait()
 
     def screenshot_window(self, title, name):
         """Saves the window as PNG; returns the path and the window's description, whose
@@ -133,7 +144,7 @@ def assert_installed(test, s, addin=ADDIN_BYTES):
     """The add-in sits in the start-up folder byte for byte, and the record names the
     program's folder."""
     test.assertEqual(s.addin_bytes(), addin)
-    test.assertEqual(s.setting("Path"), s.prefix.win_path(s.program) + "\\TORVA.xls")
+    test.assertEqual(s.setting("Path"), s.program_win + "\\TORVA.xls")
     test.assertEqual(s.setting("Unit"), "Halvetri")
 
 

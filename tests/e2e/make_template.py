@@ -1,5 +1,8 @@
 #!/usr/bin/python3
-"""Builds the Wine prefix template the e2e tests copy: make_template.py TEMPLATE_DIR STANDIN_EXE"""
+"""Builds the Wine prefix template the e2e tests copy: make_template.py TEMPLATE_DIR
+
+The stand-in Excels come from the folders QXSETUP_E2E_TOOLS_64 and QXSETUP_E2E_TOOLS_32, the
+driver from QXSETUP_DRIVER (CTest sets all three)."""
 
 import os
 import sys
@@ -11,11 +14,11 @@ import harness  # noqa: E402
 
 
 def main(argv):
-    if len(argv) != 3:
-        sys.stderr.write("usage: make_template.py TEMPLATE_DIR STANDIN_EXE\n")
+    if len(argv) != 2:
+        sys.stderr.write(__doc__)
         return 2
     started = time.monotonic()
-    path = harness.make_template(argv[1], argv[2])
+    path = harness.make_template(argv[1])
     print("template ready at %s in %.1f s" % (path, time.monotonic() - started))
     return 0
 

@@ -41,7 +41,7 @@ def press_ok_on_the_usage(test, s):
 
 
 def close_the_success_window(test, s):
-    s.prefix.driver("wait-window", SUCCESS_CAPTION, timeout=30.0)
+    s.prefix.driver("wait-window", SUCCESS_CAPTION)
     s.prefix.driver("close", SUCCESS_CAPTION)
 
 

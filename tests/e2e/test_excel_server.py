@@ -22,7 +22,7 @@ def uninstall(s):
     process = s.start()
     s.answer_box(IDYES)
     s.answer_box(IDOK)
-    return process.wait(15)
+    return process.wait()
 
 
 class ServerEndsWithQXSetupTest(unittest.TestCase):
@@ -44,9 +44,9 @@ class ServerEndsWithQXSetupTest(unittest.TestCase):
 
                     self.assertEqual(run(s), 0)
 
-                    s.prefix.wait_standin_gone(timeout=5.0)
+                    s.prefix.wait_standin_gone()
                     lines = s.standin_log()
-                    self.assertEqual(lines[0], "server start")
+                    self.assertEqual(lines[0], "server start (64-bit)")
                     self.assertIn(READS_STARTUP_PATH, lines)
                     self.assertEqual(lines[-1], "server exit")
                 finally:
@@ -64,7 +64,7 @@ class SlowServerTest(unittest.TestCase):
         self.assertEqual(s.setting("Path"), s.prefix.win_path(s.program) + "\\TORVA.xls")
         self.assertEqual(s.setting("Unit"), "Halvetri")
         lines = s.standin_log()
-        self.assertEqual(lines[:2], ["server start", "waiting 3000 ms before registering"])
+        self.assertEqual(lines[:2], ["server start (64-bit)", "waiting 3000 ms before registering"])
         self.assertIn(READS_STARTUP_PATH, lines)
 
 

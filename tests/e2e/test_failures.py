@@ -39,7 +39,7 @@ class StartupFolderUnknownTest(unittest.TestCase):
 
                     process = s.start(**case["start"])
                     box = s.answer_box(IDOK, screenshot_name="error-" + name)
-                    self.assertEqual(process.wait(15), EXIT_FAILED)
+                    self.assertEqual(process.wait(), EXIT_FAILED)
 
                     self.assertEqual(box["text"], STARTUP_FOLDER_UNKNOWN)
                     self.assertEqual(box["buttons"], [IDOK])
@@ -65,7 +65,7 @@ class InstallFailureTest(unittest.TestCase):
 
         process = s.start()
         box = s.answer_box(IDOK)
-        self.assertEqual(process.wait(15), EXIT_FAILED)
+        self.assertEqual(process.wait(), EXIT_FAILED)
 
         self.assertEqual(box["text"], self.expected(ERROR_FILE_NOT_FOUND))
         self.assertEqual(box["icon"], "warning")
@@ -79,7 +79,7 @@ class InstallFailureTest(unittest.TestCase):
 
         process = s.start()
         box = s.answer_box(IDOK)
-        self.assertEqual(process.wait(15), EXIT_FAILED)
+        self.assertEqual(process.wait(), EXIT_FAILED)
 
         self.assertEqual(box["text"], self.expected(ERROR_CHILD_MUST_BE_VOLATILE))
         self.assertIsNone(s.addin_bytes())
@@ -96,7 +96,7 @@ class InstallFailureTest(unittest.TestCase):
         process = s.start()
         s.answer_box(IDYES)
         s.answer_box(IDOK)
-        self.assertEqual(process.wait(15), 0)
+        self.assertEqual(process.wait(), 0)
         self.assertIsNone(s.addin_bytes())
 
 
@@ -110,7 +110,7 @@ class RemovalFailureTest(unittest.TestCase):
         process = s.start()
         s.answer_box(IDYES)
         box = s.answer_box(IDOK, screenshot_name="removal-failed")
-        self.assertEqual(process.wait(15), EXIT_FAILED)
+        self.assertEqual(process.wait(), EXIT_FAILED)
 
         self.assertEqual(
             box["text"],

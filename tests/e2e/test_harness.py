@@ -89,7 +89,7 @@ class StandInExcelTest(unittest.TestCase):
         self.assertEqual(
             self.read_log(log),
             [
-                "server start",
+                "server start (64-bit)",
                 "create global",
                 "names Application",
                 "invoke Application flags=2 lcid=1033 args=0",
@@ -135,10 +135,10 @@ class StandInExcelTest(unittest.TestCase):
         self.addCleanup(reader.kill)
         running = self.prefix.wait_for(self.prefix.standin_processes, what="the stand-in")
         self.assertEqual(len(running), 1)
-        self.assertEqual(reader.wait(30), 0)
+        self.assertEqual(reader.wait(), 0)
         self.prefix.wait_standin_gone()
         lines = self.read_log(log)
-        self.assertEqual(lines[:2], ["server start", "waiting 2000 ms before registering"])
+        self.assertEqual(lines[:2], ["server start (64-bit)", "waiting 2000 ms before registering"])
         self.assertEqual(lines[-1], "server exit")
 
 
@@ -164,9 +164,25 @@ class ExcelRegistrationTest(unittest.TestCase):
         self.prefix.wait_standin_gone()
         with open(log, encoding="utf-8") as f:
             lines = f.read().splitlines()
-        self.assertEqual(lines[:2], ["server start", "create application"])
+        self.assertEqual(lines[:2], ["server start (64-bit)", "create application"])
         self.assertNotIn("create global", lines)
         self.assertIn("invoke StartupPath flags=2 lcid=1033 args=0", lines)
+
+    def test_32bit_office_lives_in_the_32bit_view_only(self):
+        if not harness.runs_32bit_code():
+            self.skipTest("32-bit Office needs a machine that runs 32-bit code")
+        self.prefix.use_office(32)
+        clsid = "CLSID\\" + harness.EXCEL_GLOBAL_CLSID
+        self.assertTrue(self.prefix.reg_exists("HKLM", "Software\\Classes\\Wow6432Node\\" + clsid))
+        self.assertTrue(self.prefix.reg_exists("HKLM:32", "Software\\Classes\\" + clsid))
+        self.assertFalse(self.prefix.reg_exists("HKLM:64", "Software\\Classes\\" + clsid))
+
+        log = os.path.join(self.prefix.root, "office32.log")
+        self.prefix.configure_standin(startup_path=STARTUP, log=log)
+        self.assertEqual(self.prefix.driver_json("excel-startup-path")["path"], STARTUP)
+        self.prefix.wait_standin_gone()
+        with open(log, encoding="utf-8") as f:
+            self.assertEqual(f.readline().rstrip("\n"), "server start (32-bit)")
 
 
 class MessageBoxTest(unittest.TestCase):
@@ -193,7 +209,7 @@ class MessageBoxTest(unittest.TestCase):
         self.assertEqual(info["default"], 7)
         self.assertEqual(info["icon"], "warning")
         self.prefix.driver("press", "Setup", 6)
-        self.assertEqual(box.wait(10), 6)
+        self.assertEqual(box.wait(), 6)
         self.prefix.driver("wait-gone", "Setup")
 
     def test_icons_are_told_apart(self):
@@ -207,7 +223,7 @@ class MessageBoxTest(unittest.TestCase):
                 box = self.show(style, "icon")
                 self.assertEqual(self.prefix.driver_json("box", "Setup")["icon"], icon)
                 self.prefix.driver("press", "Setup", 1)
-                self.assertEqual(box.wait(10), 1)
+                self.assertEqual(box.wait(), 1)
                 self.prefix.driver("wait-gone", "Setup")
 
     def test_keys_reach_the_box(self):
@@ -220,7 +236,7 @@ class MessageBoxTest(unittest.TestCase):
                 box = self.show(style, "keys")
                 self.prefix.driver("wait-window", "Setup")
                 self.prefix.driver("key", "Setup", key)
-                self.assertEqual(box.wait(10), answer)
+                self.assertEqual(box.wait(), answer)
                 self.prefix.driver("wait-gone", "Setup")
 
     def test_window_lists_children_and_click_presses(self):
@@ -236,7 +252,7 @@ class MessageBoxTest(unittest.TestCase):
         self.assertLessEqual(cancel["rect"]["bottom"], window["client"]["height"])
         index = window["children"].index(cancel)
         self.prefix.driver("click", "Setup", index)
-        self.assertEqual(box.wait(10), 2)
+        self.assertEqual(box.wait(), 2)
 
     def test_screenshot_crops_to_the_window(self):
         box = self.show("MB_OK", "截图")
@@ -251,7 +267,7 @@ class MessageBoxTest(unittest.TestCase):
         width, height = struct.unpack(">II", header[16:24])
         self.assertEqual((width, height), (rect["right"] - rect["left"], rect["bottom"] - rect["top"]))
         self.prefix.driver("press", "Setup", 1)
-        self.assertEqual(box.wait(10), 1)
+        self.assertEqual(box.wait(), 1)
 
     def test_waits_time_out(self):
         code, _, err = self.prefix.run_driver("wait-window", "不存在的窗口", timeout=0.3)
@@ -270,7 +286,7 @@ class ProcessListTest(unittest.TestCase):
             self.assertIn(pid, running)
             self.assertEqual(len(running), 2)
             prefix.driver("press", "Setup", 1)
-            self.assertEqual(box.wait(10), 1)
+            self.assertEqual(box.wait(), 1)
             self.assertNotIn(pid, prefix.driver_json("processes", "qxdriver.exe"))
             self.assertEqual(prefix.standin_processes(), [])
 
@@ -294,8 +310,8 @@ class FileAttributeTest(unittest.TestCase):
     def test_c_drive_maps_into_the_prefix(self):
         with harness.Prefix("paths") as prefix:
             self.assertEqual(
-                prefix.unix_path("C:\\standin\\StandInExcel.exe"),
-                os.path.join(os.path.realpath(prefix.path), "drive_c", "standin",
+                prefix.unix_path("C:\\standin\\x64\\StandInExcel.exe"),
+                os.path.join(os.path.realpath(prefix.path), "drive_c", "standin", "x64",
                              "StandInExcel.exe"),
             )
 

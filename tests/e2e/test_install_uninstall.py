@@ -40,7 +40,7 @@ class ToggleTest(unittest.TestCase):
         box = s.box()
         shot, shown = s.screenshot_window("Setup", "uninstall-question")
         s.press(IDNO)
-        self.assertEqual(process.wait(15), EXIT_DECLINED)
+        self.assertEqual(process.wait(), EXIT_DECLINED)
 
         # The question reads in Chinese, not as rows of missing-glyph boxes.
         text = next(c for c in shown["children"] if c["id"] == 0xFFFF)
@@ -59,7 +59,7 @@ class ToggleTest(unittest.TestCase):
         process = s.start()
         s.answer_box(IDYES)
         notice = s.answer_box(IDOK, screenshot_name="removal-notice")
-        self.assertEqual(process.wait(15), 0)
+        self.assertEqual(process.wait(), 0)
 
         self.assertEqual(notice["text"], REMOVAL_NOTICE)
         self.assertEqual(notice["buttons"], [IDOK])
@@ -74,7 +74,7 @@ class ToggleTest(unittest.TestCase):
         process = s.start()
         s.answer_box(IDYES)
         s.answer_box(IDOK)
-        process.wait(15)
+        process.wait()
 
         self.assertEqual(s.install(), 0)
         assert_installed(self, s)
@@ -87,7 +87,7 @@ class ToggleTest(unittest.TestCase):
         process = s.start()
         s.answer_box(IDYES)
         notice = s.answer_box(IDOK)
-        self.assertEqual(process.wait(15), 0)
+        self.assertEqual(process.wait(), 0)
 
         self.assertEqual(notice["text"], REMOVAL_NOTICE)
         self.assertFalse(os.path.exists(s.installed_addin))
@@ -101,9 +101,9 @@ class WhereTheProgramLivesTest(unittest.TestCase):
 
         # Started through its Q: name, so that the program's folder is a drive root.
         process = s.start(exe="Q:\\QXSetup.exe")
-        s.prefix.driver("wait-window", SUCCESS_CAPTION, timeout=15.0)
+        s.prefix.driver("wait-window", SUCCESS_CAPTION)
         s.prefix.driver("close", SUCCESS_CAPTION)
-        self.assertEqual(process.wait(15), 0)
+        self.assertEqual(process.wait(), 0)
 
         self.assertEqual(s.setting("Path"), "Q:\\TORVA.xls")
         self.assertEqual(s.addin_bytes(), ADDIN_BYTES)

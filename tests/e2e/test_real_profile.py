@@ -56,8 +56,8 @@ class OneRunAtATimeTest(unittest.TestCase):
         # the first run's Excel reading them.
         runs = [s.run(), s.prefix.run(exe(s))]
 
-        s.prefix.driver("wait-window", SUCCESS_CAPTION, timeout=15.0)
-        ended = s.prefix.wait_for(lambda: [r for r in runs if not r.alive()], timeout=15.0,
+        s.prefix.driver("wait-window", SUCCESS_CAPTION)
+        ended = s.prefix.wait_for(lambda: [r for r in runs if not r.alive()],
                                   what="one of the two runs to end by itself")
         self.assertEqual(len(ended), 1, "both runs ended while a success window was up")
         self.assertEqual(ended[0].exit_code(), EXIT_ANOTHER_RUN_IN_PROGRESS)
@@ -281,7 +281,7 @@ class WhoseDesktopTest(unittest.TestCase):
                     log = os.path.join(s.prefix.root, "QXSetup.log")
 
                     process = s.run("/log", s.prefix.win_path(log))
-                    s.prefix.driver("wait-window", SUCCESS_CAPTION, timeout=15.0)
+                    s.prefix.driver("wait-window", SUCCESS_CAPTION)
                     s.prefix.driver("close", SUCCESS_CAPTION)
                     self.assertEqual(process.exit_code(), EXIT_DONE)
 

@@ -5,6 +5,7 @@ import unittest
 
 import glyphs
 from installer_scenario import SUCCESS_CAPTION, InstallerScenario, child_rect_in_shot
+from limits import QUIET_PERIOD
 
 LABEL3 = "检查一下您的 Excel的“文件(F)”菜单中\r\n\r\n是否多了一个菜单项："
 LABEL2 = "点击该菜单项，就可以使用了。\r\n\r\n感谢您选择了本软件！"
@@ -31,7 +32,7 @@ class SuccessWindowTest(unittest.TestCase):
         if dpi:
             s.prefix.set_dpi(dpi)
         process = s.start()
-        s.prefix.driver("wait-window", SUCCESS_CAPTION, timeout=15.0)
+        s.prefix.driver("wait-window", SUCCESS_CAPTION)
         self.addCleanup(process.kill)
         return s, process, s.prefix.driver_json("window", SUCCESS_CAPTION)
 
@@ -85,7 +86,7 @@ class SuccessWindowTest(unittest.TestCase):
             with self.subTest(name):
                 s, process, _ = self.open_window()
                 s.prefix.driver(command[0], SUCCESS_CAPTION, *command[1:])
-                self.assertEqual(process.wait(15), 0)
+                self.assertEqual(process.wait(), 0)
                 s.prefix.driver("wait-gone", SUCCESS_CAPTION)
 
     def test_keys_do_nothing(self):
@@ -96,7 +97,7 @@ class SuccessWindowTest(unittest.TestCase):
         info = s.prefix.driver_json("window", SUCCESS_CAPTION)
         self.assertEqual(info["text"], SUCCESS_CAPTION)
         with self.assertRaises(subprocess.TimeoutExpired):
-            process.wait(1)
+            process.wait(QUIET_PERIOD)
 
 
 if __name__ == "__main__":

@@ -29,6 +29,7 @@ int cmd_describe(const Invocation& call);
 int cmd_excel_startup_path(const Invocation& call);
 int cmd_file_attributes(const Invocation& call);
 int cmd_processes(const Invocation& call);
+int cmd_modules(const Invocation& call);
 int cmd_run(const Invocation& call);
 
 int cmd_windows(const Invocation& call);

@@ -35,6 +35,7 @@ const Entry commands[] = {
     {L"excel-startup-path", qxdriver::cmd_excel_startup_path},
     {L"file-attributes", qxdriver::cmd_file_attributes},
     {L"processes", qxdriver::cmd_processes},
+    {L"modules", qxdriver::cmd_modules},
     {L"windows", qxdriver::cmd_windows},
     {L"front-window", qxdriver::cmd_front_window},
     {L"shell-window", qxdriver::cmd_shell_window},

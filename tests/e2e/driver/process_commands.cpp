@@ -3,6 +3,7 @@
 #include "host/ScopedWin.h"
 #include "toplevel.h"
 
+#include <psapi.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -27,6 +28,36 @@ int cmd_processes(const Invocation& call) {
             ids += (ids.empty() ? "" : ",") + std::to_string(entry.th32ProcessID);
     }
     write_stdout("[" + ids + "]\n");
+    return 0;
+}
+
+// The files a running process has loaded, and whether it runs as 32-bit code, so that a test can
+// see where its DLLs came from (for a 32-bit process on 64-bit Windows: SysWOW64).
+int cmd_modules(const Invocation& call) {
+    require_args(call, 1, "modules PID");
+    const auto pid = static_cast<DWORD>(parse_number(call.args[0]));
+    const qx::UniqueHandle process(
+        OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid));
+    if (!process)
+        throw Failure("OpenProcess failed: " + win32_error_text(GetLastError()));
+    BOOL wow64 = FALSE;
+    if (!IsWow64Process(process.get(), &wow64))
+        throw Failure("IsWow64Process failed: " + win32_error_text(GetLastError()));
+    std::vector<HMODULE> modules(512);
+    DWORD needed = 0;
+    if (!EnumProcessModulesEx(process.get(), modules.data(),
+                              static_cast<DWORD>(modules.size() * sizeof(HMODULE)), &needed,
+                              LIST_MODULES_ALL))
+        throw Failure("EnumProcessModulesEx failed: " + win32_error_text(GetLastError()));
+    modules.resize(std::min<size_t>(modules.size(), needed / sizeof(HMODULE)));
+    std::string paths;
+    for (const HMODULE module : modules) {
+        wchar_t path[MAX_PATH * 4] = {};
+        if (GetModuleFileNameExW(process.get(), module, path, MAX_PATH * 4))
+            paths += (paths.empty() ? "" : ",") + json_string(path);
+    }
+    write_stdout(std::string("{\"bits\":") + (wow64 ? "32" : "64") + ",\"modules\":[" + paths +
+                 "]}\n");
     return 0;
 }
 
@@ -72,7 +103,8 @@ BOOL CALLBACK note_visible_window(HWND hwnd, LPARAM param) {
 // Wine hands Unix only the low byte of an exit code; the whole code needs a Windows parent.
 // While it waits, it notes every visible top-level window of the program, so that a test can
 // tell a run that showed nothing. A box waits for its answer and the success window for a
-// click, so a 10 ms look-out misses neither.
+// click, so a 10 ms look-out misses neither. It also says whether the program ran as 32-bit
+// code on this 64-bit system (WoW64), so that a test knows which build it really ran.
 int cmd_run(const Invocation& call) {
     if (call.args.empty())
         throw Failure("usage: qxdriver run EXE [ARGS...]");
@@ -87,6 +119,9 @@ int cmd_run(const Invocation& call) {
         throw Failure("CreateProcessW failed: " + win32_error_text(GetLastError()));
     const qx::UniqueHandle process(started.hProcess);
     const qx::UniqueHandle thread(started.hThread);
+    BOOL wow64 = FALSE;
+    if (!IsWow64Process(process.get(), &wow64))
+        throw Failure("IsWow64Process failed: " + win32_error_text(GetLastError()));
     SeenWindows seen{started.dwProcessId, {}};
     const Deadline deadline(call.timeout_ms);
     while (WaitForSingleObject(process.get(), 10) == WAIT_TIMEOUT) {
@@ -100,8 +135,8 @@ int cmd_run(const Invocation& call) {
     std::string windows;
     for (const auto& title : seen.titles)
         windows += (windows.empty() ? "" : ",") + json_string(title);
-    write_stdout("{\"exit_code\":" + std::to_string(exit_code) + ",\"windows\":[" + windows +
-                 "]}\n");
+    write_stdout("{\"exit_code\":" + std::to_string(exit_code) + ",\"bits\":" +
+                 (wow64 ? "32" : "64") + ",\"windows\":[" + windows + "]}\n");
     return 0;
 }
 

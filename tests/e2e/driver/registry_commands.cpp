@@ -12,12 +12,31 @@ namespace {
 
 constexpr int exit_missing = 2;
 
-HKEY parse_root(const std::wstring& name) {
+// A root key and the registry view to see it through: "HKLM" is the driver's own (64-bit) view,
+// "HKLM:32" what a 32-bit program sees, as a 32-bit Office installer writes it.
+struct Root {
+    HKEY key;
+    REGSAM view;
+};
+
+Root parse_root(const std::wstring& text) {
+    const size_t colon = text.find(L':');
+    const std::wstring name = text.substr(0, colon);
+    const std::wstring bits = colon == std::wstring::npos ? L"" : text.substr(colon + 1);
+    Root root{nullptr, 0};
     if (name == L"HKCU")
-        return HKEY_CURRENT_USER;
-    if (name == L"HKLM")
-        return HKEY_LOCAL_MACHINE;
-    throw Failure("ROOT must be HKCU or HKLM, not " + utf8(name));
+        root.key = HKEY_CURRENT_USER;
+    else if (name == L"HKLM")
+        root.key = HKEY_LOCAL_MACHINE;
+    else
+        throw Failure("ROOT must be HKCU or HKLM, with :32 or :64 for a view, not " + utf8(text));
+    if (bits == L"32")
+        root.view = KEY_WOW64_32KEY;
+    else if (bits == L"64")
+        root.view = KEY_WOW64_64KEY;
+    else if (!bits.empty())
+        throw Failure("the view must be :32 or :64, not " + utf8(text));
+    return root;
 }
 
 // An empty value name means the key's default value, as in the registry APIs.
@@ -35,11 +54,18 @@ int report_missing(LSTATUS status, const std::wstring& key) {
     return exit_missing;
 }
 
-qx::UniqueHKey create_key(HKEY root, const std::wstring& path, DWORD options, DWORD* disposition,
-                          LSTATUS& status) {
+qx::UniqueHKey open_key(const Root& root, const std::wstring& path, REGSAM access,
+                        LSTATUS& status) {
     HKEY raw = nullptr;
-    status = RegCreateKeyExW(root, path.c_str(), 0, nullptr, options, KEY_SET_VALUE, nullptr, &raw,
-                             disposition);
+    status = RegOpenKeyExW(root.key, path.c_str(), 0, access | root.view, &raw);
+    return qx::UniqueHKey(status == ERROR_SUCCESS ? raw : nullptr);
+}
+
+qx::UniqueHKey create_key(const Root& root, const std::wstring& path, DWORD options,
+                          DWORD* disposition, LSTATUS& status) {
+    HKEY raw = nullptr;
+    status = RegCreateKeyExW(root.key, path.c_str(), 0, nullptr, options,
+                             KEY_SET_VALUE | root.view, nullptr, &raw, disposition);
     return qx::UniqueHKey(status == ERROR_SUCCESS ? raw : nullptr);
 }
 
@@ -47,19 +73,23 @@ qx::UniqueHKey create_key(HKEY root, const std::wstring& path, DWORD options, DW
 
 int cmd_reg_get(const Invocation& call) {
     require_args(call, 3, "reg-get ROOT KEY VALUE");
-    const HKEY root = parse_root(call.args[0]);
+    LSTATUS status = ERROR_SUCCESS;
+    const qx::UniqueHKey key = open_key(parse_root(call.args[0]), call.args[1], KEY_QUERY_VALUE, status);
+    if (status == ERROR_FILE_NOT_FOUND)
+        return report_missing(status, call.args[1]);
+    check(status, "RegOpenKeyExW");
     std::wstring data;
     for (;;) {
         DWORD bytes = 0;
-        LSTATUS status = RegGetValueW(root, call.args[1].c_str(), value_name(call.args[2]),
-                                      RRF_RT_REG_SZ, nullptr, nullptr, &bytes);
+        status = RegGetValueW(key.get(), nullptr, value_name(call.args[2]), RRF_RT_REG_SZ, nullptr,
+                              nullptr, &bytes);
         if (status == ERROR_FILE_NOT_FOUND)
             return report_missing(status, call.args[1] + L"\\" + call.args[2]);
         check(status, "RegGetValueW");
         data.assign(bytes / sizeof(wchar_t) + 1, L'\0');
         bytes = static_cast<DWORD>(data.size() * sizeof(wchar_t));
-        status = RegGetValueW(root, call.args[1].c_str(), value_name(call.args[2]), RRF_RT_REG_SZ,
-                              nullptr, data.data(), &bytes);
+        status = RegGetValueW(key.get(), nullptr, value_name(call.args[2]), RRF_RT_REG_SZ, nullptr,
+                              data.data(), &bytes);
         if (status == ERROR_MORE_DATA)
             continue;
         check(status, "RegGetValueW");
@@ -73,10 +103,8 @@ int cmd_reg_get(const Invocation& call) {
 
 int cmd_reg_exists(const Invocation& call) {
     require_args(call, 2, "reg-exists ROOT KEY");
-    HKEY raw = nullptr;
-    const LSTATUS status =
-        RegOpenKeyExW(parse_root(call.args[0]), call.args[1].c_str(), 0, KEY_READ, &raw);
-    const qx::UniqueHKey key(status == ERROR_SUCCESS ? raw : nullptr);
+    LSTATUS status = ERROR_SUCCESS;
+    const qx::UniqueHKey key = open_key(parse_root(call.args[0]), call.args[1], KEY_READ, status);
     if (status == ERROR_FILE_NOT_FOUND)
         return report_missing(status, call.args[1]);
     check(status, "RegOpenKeyExW");
@@ -135,10 +163,17 @@ int cmd_reg_create(const Invocation& call) {
 
 int cmd_reg_delete_tree(const Invocation& call) {
     require_args(call, 2, "reg-delete-tree ROOT KEY");
-    const LSTATUS status = RegDeleteTreeW(parse_root(call.args[0]), call.args[1].c_str());
+    // RegDeleteTreeW opens the subkeys it names in the caller's own view, so the key is opened in
+    // the asked view first, emptied, then removed in that view.
+    const Root root = parse_root(call.args[0]);
+    LSTATUS status = ERROR_SUCCESS;
+    const qx::UniqueHKey key = open_key(
+        root, call.args[1], DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | KEY_SET_VALUE, status);
     if (status == ERROR_FILE_NOT_FOUND)
         return report_missing(status, call.args[1]);
-    check(status, "RegDeleteTreeW");
+    check(status, "RegOpenKeyExW");
+    check(RegDeleteTreeW(key.get(), nullptr), "RegDeleteTreeW");
+    check(RegDeleteKeyExW(root.key, call.args[1].c_str(), root.view, 0), "RegDeleteKeyExW");
     return 0;
 }
 
@@ -146,10 +181,9 @@ int cmd_reg_delete_tree(const Invocation& call) {
 // with ERROR_ACCESS_DENIED, as under a locked-down profile.
 int cmd_reg_deny_writes(const Invocation& call) {
     require_args(call, 2, "reg-deny-writes ROOT KEY");
-    HKEY raw = nullptr;
-    check(RegOpenKeyExW(parse_root(call.args[0]), call.args[1].c_str(), 0, WRITE_DAC, &raw),
-          "RegOpenKeyExW");
-    const qx::UniqueHKey key(raw);
+    LSTATUS status = ERROR_SUCCESS;
+    const qx::UniqueHKey key = open_key(parse_root(call.args[0]), call.args[1], WRITE_DAC, status);
+    check(status, "RegOpenKeyExW");
     PSECURITY_DESCRIPTOR made = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:P(A;;KR;;;WD)", SDDL_REVISION_1,
                                                               &made, nullptr))

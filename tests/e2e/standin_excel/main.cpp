@@ -46,7 +46,8 @@ int serve() {
 } // namespace
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    standin::log_event(L"server start");
+    // Which Office served a test: 32-bit or 64-bit.
+    standin::log_event(sizeof(void*) == 8 ? L"server start (64-bit)" : L"server start (32-bit)");
     const int exit_code = serve();
     standin::log_event(L"server exit");
     return exit_code;
