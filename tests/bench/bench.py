@@ -1,13 +1,15 @@
 #!/usr/bin/python3
-"""Start-up time of QXSetup.exe against the least program that opens one window, both run
-under wine64 in one prefix, alternately, and closed the same way (WM_CLOSE once shown).
+"""Start-up time of the shipped 32-bit QXSetup.exe against the least program that opens one
+window, built the same way, both run under Wine in one prefix (64-bit, with its 32-bit side),
+alternately, and closed the same way (WM_CLOSE once shown).
 
 QXSetup runs its install each time (the add-in is taken away between runs) and ends in its
 success window. Timed twice: with the stand-in Excel already running, so that the figures are
 the program's own, and with the stand-in started by COM for the run, as Excel is when it is not
-open. Prints the medians, the ratios and the exe sizes.
+open. Prints the medians, the ratios and the exe sizes. Where this machine runs no 32-bit code,
+it measures the 64-bit twin and its 64-bit minimal window instead, and says so.
 
-Usage (scripts/bench.sh sets it up): bench.py BUILD_DIR SHIPPED_EXE [--pairs N]
+Usage (scripts/bench.sh sets it up): bench.py TOOLS_BUILD_DIR SHIPPED_BUILD_DIR [--pairs N]
 """
 
 import argparse
@@ -30,16 +32,17 @@ MINIMAL_CAPTION = "Minimal window"
 
 
 class Bench:
-    def __init__(self, prefix, build):
+    def __init__(self, prefix, tools, measured):
         self.prefix = prefix
-        self.timer = os.path.join(build, "tests", "bench", "windowtimer.exe")
-        self.minimal = os.path.join(build, "tests", "bench", "MinimalWindow.exe")
-        self.holder = os.path.join(build, "tests", "bench", "excelholder.exe")
+        self.timer = os.path.join(tools, "tests", "bench", "windowtimer.exe")
+        self.minimal = os.path.join(measured, "tests", "bench", "MinimalWindow.exe")
+        self.holder = os.path.join(tools, "tests", "bench", "excelholder.exe")
         self.program = os.path.join(prefix.root, "Quorvale")
         self.startup = os.path.join(prefix.root, "XLSTART")
         os.makedirs(self.program)
         os.makedirs(self.startup)
-        shutil.copy2(os.path.join(build, "QXSetup.exe"), self.program)
+        harness.place_program(os.path.join(measured, "QXSetup.exe"),
+                              os.path.join(self.program, "QXSetup.exe"))
         with open(os.path.join(self.program, "安装.xla"), "wb") as f:
             f.write(bytes(range(256)) * 40)
         prefix.configure_standin(startup_path=prefix.win_path(self.startup))
@@ -50,7 +53,7 @@ class Bench:
             done = subprocess.run(
                 [harness.WINE64, self.timer, self.prefix.win_path(exe), caption],
                 env=self.prefix.env, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
-                timeout=120, check=False)
+                timeout=harness.WAIT, check=False)
             out.seek(0)
             err.seek(0)
             if done.returncode != 0:
@@ -97,7 +100,7 @@ class Bench:
             with open(said, "rb") as f:
                 return b"holding" in f.read()
 
-        self.prefix.wait_for(holding, timeout=60, what="excelholder to hold Excel")
+        self.prefix.wait_for(holding, what="excelholder to hold Excel")
         return holder
 
 
@@ -107,23 +110,29 @@ def size(path):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("build")
+    parser.add_argument("tools")
     parser.add_argument("shipped")
     parser.add_argument("--pairs", type=int, default=15)
     args = parser.parse_args()
     if args.pairs < 15:
         parser.error("at least 15 pairs")
-    build = os.path.abspath(args.build)
+    tools = os.path.abspath(args.tools)
+    shipped = os.path.abspath(args.shipped)
+    measured = shipped
+    if not harness.runs_32bit_code():
+        measured = tools
+        print("This machine cannot run 32-bit code: measuring the 64-bit twin instead.")
 
     work = tempfile.mkdtemp(prefix="qxsetup-bench-")
-    os.environ["QXSETUP_DRIVER"] = os.path.join(build, "tests", "e2e", "qxdriver.exe")
+    os.environ["QXSETUP_DRIVER"] = os.path.join(tools, "tests", "e2e", "qxdriver.exe")
+    os.environ["QXSETUP_E2E_TOOLS_64"] = os.path.join(tools, "tests", "e2e")
+    os.environ["QXSETUP_E2E_TOOLS_32"] = os.path.join(shipped, "tests", "e2e")
     os.environ["QXSETUP_E2E_TEMPLATE"] = os.path.join(work, "template")
     os.environ["QXSETUP_E2E_WORK"] = work
     try:
-        harness.make_template(os.environ["QXSETUP_E2E_TEMPLATE"],
-                              os.path.join(build, "tests", "e2e", "StandInExcel.exe"))
+        harness.make_template(os.environ["QXSETUP_E2E_TEMPLATE"])
         with harness.Prefix("bench") as prefix:
-            bench = Bench(prefix, build)
+            bench = Bench(prefix, tools, measured)
             started = time.monotonic()
             holder = bench.hold_excel()
             running = bench.pairs(args.pairs)
@@ -132,16 +141,15 @@ def main():
             # Closed, not killed: Wine's COM does not notice a client that vanished, and a
             # server left registered for a dead one would answer nobody.
             prefix.driver("close", "Excel holder")
-            holder.wait(30)
-            prefix.wait_standin_gone(timeout=30)
+            holder.wait(harness.WAIT)
+            prefix.wait_standin_gone()
             cold = bench.pairs(args.pairs)
             seconds = time.monotonic() - started
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
     print("Sizes")
-    print("  shipped  " + size(os.path.abspath(args.shipped)))
-    print("  measured " + size(os.path.join(build, "QXSetup.exe")))
+    print("  measured " + size(os.path.join(measured, "QXSetup.exe")))
     print("  minimal  " + size(bench.minimal))
     print("Start -> window shown -> closed, median of %d alternating pairs (%.0f s in all)"
           % (args.pairs, seconds))
