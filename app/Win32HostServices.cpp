@@ -14,12 +14,29 @@ Outcome<bool> Win32HostServices::RunsAsDesktopUser() {
     return qx::RunsAsDesktopUser();
 }
 
+Outcome<ExcelApplicationHandle> Win32HostServices::AttachToRunningExcel() {
+    return excel_.AttachToRunning();
+}
+
+bool Win32HostServices::ExcelWindowOpen() {
+    return qx::ExcelWindowOpen();
+}
+
 Outcome<ExcelApplicationHandle> Win32HostServices::AcquireExcelApplication() {
     return excel_.AcquireApplication();
 }
 
 Outcome<std::wstring> Win32HostServices::ReadStartupPath(const ExcelApplicationHandle& excel) {
     return excel_.ReadStartupPath(excel);
+}
+
+Status Win32HostServices::OpenAddin(const ExcelApplicationHandle& excel, const std::wstring& path) {
+    return excel_.OpenAddin(excel, path);
+}
+
+Status Win32HostServices::CloseAddin(const ExcelApplicationHandle& excel,
+                                     const std::wstring& name) {
+    return excel_.CloseAddin(excel, name);
 }
 
 Outcome<std::wstring> Win32HostServices::FindFile(const std::wstring& path) {
@@ -50,8 +67,16 @@ Status Win32HostServices::WriteFileBytes(const std::wstring& path, const std::st
     return WriteWholeFile(path, bytes);
 }
 
+Outcome<bool> Win32HostServices::FileExists(const std::wstring& path) {
+    return FileExistsAt(path);
+}
+
 Outcome<std::wstring> Win32HostServices::ApplicationFolder() {
     return RunningProgramFolder();
+}
+
+Outcome<bool> Win32HostServices::IsInTemporaryFolder(const std::wstring& folder) {
+    return IsInsideTemporaryFolder(folder);
 }
 
 Status Win32HostServices::SaveSetting(const std::wstring& application, const std::wstring& section,

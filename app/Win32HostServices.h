@@ -15,8 +15,12 @@ public:
     Win32HostServices(HINSTANCE instance, LogFile& log);
 
     Outcome<bool> RunsAsDesktopUser() override;
+    Outcome<ExcelApplicationHandle> AttachToRunningExcel() override;
+    bool ExcelWindowOpen() override;
     Outcome<ExcelApplicationHandle> AcquireExcelApplication() override;
     Outcome<std::wstring> ReadStartupPath(const ExcelApplicationHandle& excel) override;
+    Status OpenAddin(const ExcelApplicationHandle& excel, const std::wstring& path) override;
+    Status CloseAddin(const ExcelApplicationHandle& excel, const std::wstring& name) override;
     Outcome<std::wstring> FindFile(const std::wstring& path) override;
     Status CopyFile(const std::wstring& source, const std::wstring& destination) override;
     Status MakeFileOrdinary(const std::wstring& path) override;
@@ -24,7 +28,9 @@ public:
     Status CreateFolder(const std::wstring& path) override;
     Outcome<std::string> ReadFileBytes(const std::wstring& path) override;
     Status WriteFileBytes(const std::wstring& path, const std::string& bytes) override;
+    Outcome<bool> FileExists(const std::wstring& path) override;
     Outcome<std::wstring> ApplicationFolder() override;
+    Outcome<bool> IsInTemporaryFolder(const std::wstring& folder) override;
     Status SaveSetting(const std::wstring& application, const std::wstring& section,
                        const std::wstring& key, const std::wstring& value) override;
     Outcome<std::wstring> ReadSetting(const std::wstring& application, const std::wstring& section,

@@ -20,8 +20,11 @@ qx_program_code(qxcore)
 
 # The Win32 operations behind HostServices. They know nothing of the sequence or the window.
 add_library(qxhost STATIC
+    host/Automation.cpp
+    host/CallDeadline.cpp
     host/DesktopUser.cpp
     host/ExcelAutomation.cpp
+    host/ExcelThread.cpp
     host/FileSystem.cpp
     host/LogFile.cpp
     host/MessageBoxes.cpp

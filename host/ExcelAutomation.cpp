@@ -1,6 +1,9 @@
 #include "host/ExcelAutomation.h"
 
+#include "host/Automation.h"
 #include "host/Win32Error.h"
+
+#include <iterator>
 
 namespace qx {
 
@@ -9,49 +12,15 @@ namespace {
 // Excel's global object; its Application property is the application itself.
 constexpr CLSID kExcelGlobalClass = {
     0x00020812, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+// Excel's application class, under which a running Excel registers itself for other programs.
+constexpr CLSID kExcelApplicationClass = {
+    0x00024500, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 constexpr wchar_t kExcelApplicationProgId[] = L"Excel.Application";
-// Excel's properties take a locale; English (United States) is the one every Excel knows.
-constexpr LCID kEnglishUnitedStates = 1033;
-// IDispatch's reserved interface argument; defined here so that the link needs no uuid library.
-constexpr IID kReservedIid = {};
-
-HostError AutomationFailure(HRESULT result, ScopedExcepInfo& exception) {
-    if (result != DISP_E_EXCEPTION) {
-        return ComFailure(result);
-    }
-    if (exception->pfnDeferredFillIn) {
-        exception->pfnDeferredFillIn(exception.get());
-    }
-    const HRESULT reported = exception->scode != 0 ? exception->scode : result;
-    HostError error = ComFailure(reported);
-    if (exception->bstrDescription && *exception->bstrDescription) {
-        error.description = exception->bstrDescription;
-    }
-    return error;
-}
-
-// Reads a property with no arguments, coerced to `type`.
-Status GetProperty(IDispatch* object, const wchar_t* name, VARTYPE type, VARIANT* result) {
-    DISPID id = DISPID_UNKNOWN;
-    auto* names = const_cast<LPOLESTR>(name);
-    if (const HRESULT looked =
-            object->GetIDsOfNames(kReservedIid, &names, 1, kEnglishUnitedStates, &id);
-        FAILED(looked)) {
-        return ComFailure(looked);
-    }
-    DISPPARAMS noArguments = {};
-    ScopedExcepInfo exception;
-    const HRESULT invoked =
-        object->Invoke(id, kReservedIid, kEnglishUnitedStates, DISPATCH_PROPERTYGET, &noArguments,
-                       result, exception.get(), nullptr);
-    if (FAILED(invoked)) {
-        return AutomationFailure(invoked, exception);
-    }
-    if (const HRESULT coerced = VariantChangeType(result, result, 0, type); FAILED(coerced)) {
-        return ComFailure(coerced);
-    }
-    return Completed();
-}
+// The class of Excel's main window.
+constexpr wchar_t kExcelWindowClass[] = L"XLMAIN";
+// RunAutoMacros' xlAutoOpen and xlAutoClose: what Excel runs when it opens or closes an add-in.
+constexpr LONG kAutoOpen = 1;
+constexpr LONG kAutoClose = 2;
 
 Outcome<ComPtr<IDispatch>> CreateDispatch(const CLSID& classId) {
     ComPtr<IDispatch> object;
@@ -64,7 +33,131 @@ Outcome<ComPtr<IDispatch>> CreateDispatch(const CLSID& classId) {
     return object;
 }
 
+// Only ExcelAutomation hands out handles, so every handle it is given is one of its own.
+const Win32ExcelApplication* ApplicationOf(const ExcelApplicationHandle& excel) {
+    return static_cast<const Win32ExcelApplication*>(excel.get());
+}
+
+Outcome<std::wstring> StartupPathOf(IDispatch* application, CallDeadline* deadline) {
+    ScopedVariant path;
+    if (auto read = GetProperty(application, L"StartupPath", VT_BSTR, path.get(), deadline);
+        !read) {
+        return read.error();
+    }
+    const BSTR text = (*path).bstrVal;
+    return std::wstring(text ? text : L"", text ? SysStringLen(text) : 0);
+}
+
+Status RunAutoMacros(IDispatch* workbook, LONG which, CallDeadline& deadline) {
+    ScopedVariant argument;
+    V_VT(argument.get()) = VT_I4;
+    V_I4(argument.get()) = which;
+    return CallMember(workbook, L"RunAutoMacros", DISPATCH_METHOD, argument.get(), 1, nullptr,
+                      &deadline);
+}
+
+Status OpenWorkbookAsAddin(IDispatch* application, const std::wstring& path,
+                           CallDeadline& deadline) {
+    ScopedVariant workbooks;
+    if (auto got = GetObject(application, L"Workbooks", DISPATCH_PROPERTYGET, nullptr, 0, workbooks,
+                             &deadline);
+        !got) {
+        return got;
+    }
+    ScopedVariant fileName;
+    if (auto put = PutText(fileName, path); !put) {
+        return put;
+    }
+    ScopedVariant workbook;
+    if (auto opened = GetObject((*workbooks).pdispVal, L"Open", DISPATCH_METHOD, fileName.get(), 1,
+                                workbook, &deadline);
+        !opened) {
+        return opened;
+    }
+    // Opened by a program, Excel runs no auto-open macro by itself; at its start it does.
+    return RunAutoMacros((*workbook).pdispVal, kAutoOpen, deadline);
+}
+
+Status CloseWorkbookAsAddin(IDispatch* application, const std::wstring& name,
+                            CallDeadline& deadline) {
+    ScopedVariant workbooks;
+    if (auto got = GetObject(application, L"Workbooks", DISPATCH_PROPERTYGET, nullptr, 0, workbooks,
+                             &deadline);
+        !got) {
+        return got;
+    }
+    // An add-in is found by its name, although Workbooks.Count does not count it. One that is
+    // not open is "subscript out of range".
+    ScopedVariant fileName;
+    if (auto put = PutText(fileName, name); !put) {
+        return put;
+    }
+    ScopedVariant workbook;
+    if (auto found =
+            GetObject((*workbooks).pdispVal, L"Item", DISPATCH_METHOD | DISPATCH_PROPERTYGET,
+                      fileName.get(), 1, workbook, &deadline);
+        !found) {
+        HostError error = found.error();
+        error.notFound = error.number == static_cast<std::uint32_t>(DISP_E_BADINDEX);
+        return error;
+    }
+    // Its menu item goes with its auto-close macro, as when Excel closes it.
+    if (auto ran = RunAutoMacros((*workbook).pdispVal, kAutoClose, deadline); !ran) {
+        return ran;
+    }
+    ScopedVariant saveChanges;
+    V_VT(saveChanges.get()) = VT_BOOL;
+    V_BOOL(saveChanges.get()) = VARIANT_FALSE;
+    return CallMember((*workbook).pdispVal, L"Close", DISPATCH_METHOD, saveChanges.get(), 1,
+                      nullptr, &deadline);
+}
+
+struct ExcelWindowSearch {
+    DWORD ownProcess;
+    bool found;
+};
+
+BOOL CALLBACK FindExcelWindow(HWND window, LPARAM parameter) {
+    auto* search = reinterpret_cast<ExcelWindowSearch*>(parameter);
+    wchar_t className[16] = {};
+    if (!IsWindowVisible(window) ||
+        GetClassNameW(window, className, static_cast<int>(std::size(className))) == 0 ||
+        CompareStringOrdinal(className, -1, kExcelWindowClass, -1, TRUE) != CSTR_EQUAL) {
+        return TRUE;
+    }
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == search->ownProcess) {
+        return TRUE;
+    }
+    search->found = true;
+    return FALSE;
+}
+
 } // namespace
+
+Outcome<ExcelApplicationHandle> ExcelAutomation::AttachToRunning() {
+    const auto attached = usersExcel_.Run<Done>([](ExcelThread::OnThread& onThread) -> Status {
+        const HRESULT found = CallBeforeDeadline(onThread.deadline, [&] {
+            ComPtr<IUnknown> running;
+            const HRESULT active = GetActiveObject(kExcelApplicationClass, nullptr, running.put());
+            if (FAILED(active)) {
+                return active;
+            }
+            return running->QueryInterface(__uuidof(IDispatch), onThread.excel.put_void());
+        });
+        if (FAILED(found)) {
+            HostError error = ComFailure(found);
+            error.notFound = found == MK_E_UNAVAILABLE;
+            return error;
+        }
+        return Completed();
+    });
+    if (!attached) {
+        return attached.error();
+    }
+    return ExcelApplicationHandle(new Win32ExcelApplication());
+}
 
 Outcome<ExcelApplicationHandle> ExcelAutomation::AcquireApplication() {
     if (!global_) {
@@ -87,7 +180,8 @@ Outcome<ExcelApplicationHandle> ExcelAutomation::AcquireApplication() {
     }
 
     ScopedVariant application;
-    if (auto read = GetProperty(global_.get(), L"Application", VT_DISPATCH, application.get());
+    if (auto read =
+            GetProperty(global_.get(), L"Application", VT_DISPATCH, application.get(), nullptr);
         !read) {
         return read.error();
     }
@@ -104,18 +198,43 @@ Outcome<ExcelApplicationHandle> ExcelAutomation::AcquireApplication() {
 }
 
 Outcome<std::wstring> ExcelAutomation::ReadStartupPath(const ExcelApplicationHandle& excel) {
-    // Only this class hands out handles, so every handle it is given is one of its own.
-    const auto* application = static_cast<const Win32ExcelApplication*>(excel.get());
-    if (!application || !application->dispatch()) {
+    const auto* application = ApplicationOf(excel);
+    if (!application) {
         return ComFailure(E_POINTER);
     }
-    ScopedVariant path;
-    if (auto read = GetProperty(application->dispatch(), L"StartupPath", VT_BSTR, path.get());
-        !read) {
-        return read.error();
+    if (!application->usersOwn()) {
+        return StartupPathOf(application->dispatch(), nullptr);
     }
-    const BSTR text = (*path).bstrVal;
-    return std::wstring(text ? text : L"", text ? SysStringLen(text) : 0);
+    return usersExcel_.Run<std::wstring>([](ExcelThread::OnThread& onThread) {
+        return StartupPathOf(onThread.excel.get(), &onThread.deadline);
+    });
+}
+
+// Only the Excel the user has open gets an add-in opened or closed.
+Status ExcelAutomation::OpenAddin(const ExcelApplicationHandle& excel, const std::wstring& path) {
+    const auto* application = ApplicationOf(excel);
+    if (!application || !application->usersOwn()) {
+        return ComFailure(E_POINTER);
+    }
+    return usersExcel_.Run<Done>([path](ExcelThread::OnThread& onThread) {
+        return OpenWorkbookAsAddin(onThread.excel.get(), path, onThread.deadline);
+    });
+}
+
+Status ExcelAutomation::CloseAddin(const ExcelApplicationHandle& excel, const std::wstring& name) {
+    const auto* application = ApplicationOf(excel);
+    if (!application || !application->usersOwn()) {
+        return ComFailure(E_POINTER);
+    }
+    return usersExcel_.Run<Done>([name](ExcelThread::OnThread& onThread) {
+        return CloseWorkbookAsAddin(onThread.excel.get(), name, onThread.deadline);
+    });
+}
+
+bool ExcelWindowOpen() {
+    ExcelWindowSearch search{GetCurrentProcessId(), false};
+    EnumWindows(&FindExcelWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
 }
 
 } // namespace qx

@@ -168,6 +168,70 @@ Status WriteWholeFile(const std::wstring& path, const std::string& bytes) {
     return Completed();
 }
 
+Outcome<bool> FileExistsAt(const std::wstring& path) {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        const DWORD error = GetLastError();
+        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+            return false;
+        }
+        return Win32Failure(error);
+    }
+    return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+namespace {
+
+// The long form of a path that exists (a user folder "LINXIA~1" as "Lin Xiaoming"), so that
+// one folder spelled two ways compares equal; the path as given where it cannot be expanded.
+std::wstring LongPathOf(const std::wstring& path) {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length =
+            GetLongPathNameW(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) {
+            return path;
+        }
+        if (length < buffer.size()) {
+            return std::wstring(buffer.data(), length);
+        }
+        buffer.resize(length);
+    }
+}
+
+// A drive root keeps its separator ("C:\").
+std::wstring WithoutTrailingSeparator(std::wstring path) {
+    while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) {
+        path.pop_back();
+    }
+    return path;
+}
+
+// As Windows compares file names: case-insensitively, letter by letter, in any script.
+bool SameFileName(const std::wstring& a, const std::wstring& b) {
+    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+}
+
+} // namespace
+
+Outcome<bool> IsInsideTemporaryFolder(const std::wstring& folder) {
+    wchar_t temporary[MAX_PATH + 1] = {};
+    const DWORD length = GetTempPathW(MAX_PATH + 1, temporary);
+    if (length == 0 || length > MAX_PATH) {
+        return LastWin32Failure();
+    }
+    const std::wstring parent =
+        WithoutTrailingSeparator(LongPathOf(WithoutTrailingSeparator({temporary, length})));
+    const std::wstring inside = WithoutTrailingSeparator(LongPathOf(folder));
+    if (inside.size() < parent.size() || !SameFileName(inside.substr(0, parent.size()), parent)) {
+        return false;
+    }
+    // A sibling such as "Temp2" is not inside "Temp".
+    return inside.size() == parent.size() || parent.back() == L'\\' ||
+           inside[parent.size()] == L'\\';
+}
+
 Outcome<std::wstring> RunningProgramFolder() {
     // No MAX_PATH limit: the buffer grows until the whole name fits.
     std::vector<wchar_t> buffer(MAX_PATH);

@@ -14,5 +14,9 @@ Status CreateFolderWithParents(const std::wstring& path);
 Outcome<std::string> ReadWholeFile(const std::wstring& path);
 Status WriteWholeFile(const std::wstring& path, const std::string& bytes);
 Outcome<std::wstring> RunningProgramFolder();
+// Any file at `path`, whatever its attributes; a folder is not one.
+Outcome<bool> FileExistsAt(const std::wstring& path);
+// Whether `folder` is the user's temporary folder or inside it.
+Outcome<bool> IsInsideTemporaryFolder(const std::wstring& folder);
 
 } // namespace qx

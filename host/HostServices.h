@@ -29,9 +29,23 @@ public:
     // that user. Fails when it cannot tell, for instance before the shell has started.
     virtual Outcome<bool> RunsAsDesktopUser() = 0;
 
+    // The Excel the user already has open, as it registered itself for other programs to
+    // reach. Fails (notFound) when none has; starts nothing. Every call into it is bounded:
+    // one that Excel keeps rejecting (a dialog open, a cell being edited) fails after a while.
+    virtual Outcome<ExcelApplicationHandle> AttachToRunningExcel() = 0;
+    // Whether an Excel main window of another process is on the desktop: Excel is open even
+    // before it has registered itself, and then cannot be reached.
+    virtual bool ExcelWindowOpen() = 0;
+    // Creates Excel's automation object: a hidden Excel of the program's own, ending with it.
     virtual Outcome<ExcelApplicationHandle> AcquireExcelApplication() = 0;
     // Excel's start-up folder, as Excel reports it. Fails when the handle is empty.
     virtual Outcome<std::wstring> ReadStartupPath(const ExcelApplicationHandle& excel) = 0;
+    // Opens the add-in at `path` in that Excel as its start-up would: opens the file, then
+    // runs its auto-open macros.
+    virtual Status OpenAddin(const ExcelApplicationHandle& excel, const std::wstring& path) = 0;
+    // Takes the add-in named `name` ("QxButton.xla") out of that Excel: runs its auto-close
+    // macros, then closes it without saving. Fails (notFound) when it is not open there.
+    virtual Status CloseAddin(const ExcelApplicationHandle& excel, const std::wstring& name) = 0;
 
     // The name of the ordinary file at `path`, or "" when there is none (hidden and system
     // files and folders do not count). Fails only when the path itself is rejected.
@@ -49,8 +63,13 @@ public:
     // needs to put the earlier add-in back.
     virtual Outcome<std::string> ReadFileBytes(const std::wstring& path) = 0;
     virtual Status WriteFileBytes(const std::wstring& path, const std::string& bytes) = 0;
+    // Whether a file (of any attributes) is at `path`; folders do not count.
+    virtual Outcome<bool> FileExists(const std::wstring& path) = 0;
     // The running program's folder; a trailing separator only for a drive root.
     virtual Outcome<std::wstring> ApplicationFolder() = 0;
+    // Whether `folder` is the user's temporary folder or inside it, both taken by their long
+    // names and compared as Windows compares file names. Windows deletes what is there.
+    virtual Outcome<bool> IsInTemporaryFolder(const std::wstring& folder) = 0;
 
     virtual Status SaveSetting(const std::wstring& application, const std::wstring& section,
                                const std::wstring& key, const std::wstring& value) = 0;

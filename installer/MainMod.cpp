@@ -8,23 +8,33 @@
 
 namespace qx {
 
+namespace {
+
+// Excel knows an open workbook by its file name alone.
+std::wstring InstalledAddinFileName() {
+    return std::wstring(kInstalledAddinName).substr(1);
+}
+
+} // namespace
+
 template <typename T> Outcome<T> MainMod::Logged(const std::wstring& step, Outcome<T> outcome) {
     host_.Log(step + L": " + (outcome ? std::wstring(L"done") : FailureText(outcome.error())));
     return outcome;
 }
 
-// For removals, "not there" is the end wanted, not a failure.
-Status MainMod::LoggedRemoval(const std::wstring& step, Status outcome) {
+Status MainMod::LoggedAllowingAbsent(const std::wstring& step, Status outcome,
+                                     const wchar_t* absent) {
     if (!outcome && outcome.error().notFound) {
-        host_.Log(step + L": not there");
+        host_.Log(step + L": " + absent);
         return outcome;
     }
     return Logged(step, std::move(outcome));
 }
 
+// The run: check whose desktop it is, find Excel and its start-up folder, look there for the
+// add-in, then install, update, remove or report as the mode says. Every step below says where
+// the run goes when it fails; none goes on past a failure that would leave half a change.
 void MainMod::Main() {
-    // 1. Each step below states where the sequence goes on when it fails.
-
     // Under another account the add-in and its record would land in that account's profile,
     // where the desktop's user never sees them.
     if (RunsUnderAnotherAccount()) {
@@ -32,25 +42,15 @@ void MainMod::Main() {
         return;
     }
 
-    // 2. On failure the handle stays empty, so step 3 fails in turn.
-    if (auto excel = Logged(L"Start Excel", host_.AcquireExcelApplication())) {
-        state_.excel = std::move(excel.value());
-    }
-
-    // 3. On failure the folder stays empty.
-    if (auto folder =
-            Logged(L"Ask Excel for its start-up folder", host_.ReadStartupPath(state_.excel))) {
-        state_.startupFolder = folder.value();
-        host_.Log(L"Excel's start-up folder: " + state_.startupFolder);
-    }
     // Without Excel's folder there is nowhere sound to look or to install: a bare
     // "\QxButton.xla" would land on the root of whatever drive is current.
+    FindExcel();
     if (state_.startupFolder.empty()) {
         Fail(kStartupFolderUnknown);
         return;
     }
 
-    // 4. A failed test counts as "installed": the user is asked rather than overwritten.
+    // A failed test counts as "installed": the user is asked rather than overwritten.
     const auto found = host_.FindFile(InstalledAddinPath());
     const bool installed = !found.succeeded() || !found.value().empty();
     host_.Log(L"Look for " + InstalledAddinPath() + L": " +
@@ -61,9 +61,9 @@ void MainMod::Main() {
     switch (options_.mode) {
     case RunMode::Toggle:
         if (installed) {
-            Uninstall(); // steps 5 to 9
+            Uninstall();
         } else {
-            Install(); // steps 10 to 13
+            Install();
         }
         return;
     case RunMode::Install:
@@ -102,62 +102,166 @@ bool MainMod::RunsUnderAnotherAccount() {
     return !desktopUser.value();
 }
 
+// The Excel the user has open is asked first: it knows the folder, and creating Excel's object
+// while it runs would start a second, hidden Excel only to ask the same thing. Only when it
+// cannot be reached or does not answer is Excel started for the run, as when none is open.
+void MainMod::FindExcel() {
+    state_.excelOpen = host_.ExcelWindowOpen();
+    host_.Log(std::wstring(L"Look for Excel's window on the desktop: ") +
+              (state_.excelOpen ? L"open" : L"none"));
+
+    if (!ReachUsersExcel()) {
+        StartExcel();
+    }
+    if (state_.startupFolder.empty()) {
+        return;
+    }
+    host_.Log(L"Excel's start-up folder: " + state_.startupFolder);
+    host_.Log(state_.excelIsUsers ? L"Excel used: the user's, already open"
+              : state_.excelOpen  ? L"Excel used: one started for this run; the user's is open "
+                                   L"but could not be reached"
+                                 : L"Excel used: one started for this run");
+}
+
+bool MainMod::ReachUsersExcel() {
+    auto running = host_.AttachToRunningExcel();
+    if (!running) {
+        host_.Log(L"Reach the Excel the user has open: " + (running.error().notFound
+                                                                ? std::wstring(L"none running")
+                                                                : FailureText(running.error())));
+        return false;
+    }
+    host_.Log(L"Reach the Excel the user has open: done");
+    state_.excelOpen = true;
+    // A busy Excel (a dialog open, a cell being edited) fails this after a while.
+    const auto folder = Logged(L"Ask the user's Excel for its start-up folder",
+                               host_.ReadStartupPath(running.value()));
+    if (!folder || folder.value().empty()) {
+        return false;
+    }
+    state_.excel = std::move(running.value());
+    state_.excelIsUsers = true;
+    state_.startupFolder = folder.value();
+    return true;
+}
+
+// On failure the handle stays empty, so asking for the folder fails in turn and the folder
+// stays empty.
+void MainMod::StartExcel() {
+    if (auto excel = Logged(L"Start Excel", host_.AcquireExcelApplication())) {
+        state_.excel = std::move(excel.value());
+    }
+    if (auto folder =
+            Logged(L"Ask Excel for its start-up folder", host_.ReadStartupPath(state_.excel))) {
+        state_.startupFolder = folder.value();
+    }
+}
+
 void MainMod::Uninstall() {
-    // 5. A question that could not be asked was not answered Yes: nothing changes.
+    // A question that could not be asked was not answered Yes: nothing changes.
     const auto answer = Logged(L"Ask whether to uninstall", host_.AskYesNo(kUninstallQuestion));
     if (!answer) {
         exitCode_ = kExitFailed;
         return;
     }
-
-    // 6. Only Yes removes anything.
+    // Only Yes removes anything.
     if (answer.value() != kAnswerYes) {
         host_.Log(L"The user answered No: nothing changed");
         exitCode_ = kExitDeclined;
         return;
     }
-
-    Remove(); // steps 8, 7 and 9
+    Remove();
 }
 
 void MainMod::Remove() {
-    // 8 before 7. The add-in goes first: while Excel holds it open the delete fails, and the
-    // record must then stay for the add-in that stays.
-    const auto deleted =
-        LoggedRemoval(L"Delete " + InstalledAddinPath(), host_.DeleteFile(InstalledAddinPath()));
+    // Excel keeps a loaded add-in open: the user's Excel lets go of it first. Should it not,
+    // nothing is removed.
+    bool closedInExcel = false;
+    if (state_.excelIsUsers) {
+        const auto closed = CloseInUsersExcel();
+        if (!closed && !closed.error().notFound) {
+            Fail(RemovalFailedMessage(closed.error().description));
+            return;
+        }
+        closedInExcel = closed.succeeded();
+    }
+
+    // The add-in goes before the record: should the delete fail, the record stays for the
+    // add-in that stays, and so does the add-in in the user's Excel.
+    const auto deleted = LoggedAllowingAbsent(L"Delete " + InstalledAddinPath(),
+                                              host_.DeleteFile(InstalledAddinPath()));
     if (!deleted && !deleted.error().notFound) {
+        if (closedInExcel) {
+            OpenInUsersExcel(L"Open the add-in again in the user's Excel");
+        }
         Fail(RemovalFailedMessage(deleted.error().description));
         return;
     }
 
-    // 7. An absent section is already the wanted end; any other failure leaves only an
-    // unread record behind, since the add-in that reads it is gone.
-    LoggedRemoval(L"Delete the settings record", DeleteSettingsRecord(host_));
+    // An absent section is already the wanted end; any other failure leaves only an unread
+    // record behind, since the add-in that reads it is gone.
+    LoggedAllowingAbsent(L"Delete the settings record", DeleteSettingsRecord(host_));
 
-    // 9. Then leave: the uninstall path never runs on into the install path.
+    // Then leave: the uninstall path never runs on into the install path.
     SucceedWithNotice(kRemovalNotice);
 }
 
 // A record without its add-in is only a leftover; taking it away makes a second /uninstall
 // find exactly what the first left.
 void MainMod::NothingToRemove() {
-    LoggedRemoval(L"Delete the settings record", DeleteSettingsRecord(host_));
+    LoggedAllowingAbsent(L"Delete the settings record", DeleteSettingsRecord(host_));
     SucceedWithNotice(kNothingToRemove);
 }
 
+// Opened from Explorer's view of a zip, the program runs alone from a temporary folder: the
+// user is told what to do before anything changes, rather than given a copy error, or a record
+// that points into a folder Windows will empty.
+bool MainMod::ProgramFolderCanInstall() {
+    const auto folder = host_.ApplicationFolder();
+    if (!folder) {
+        return true; // the copy names the failure
+    }
+    const std::wstring source = JoinPath(folder.value(), kAddinSourceName);
+    const auto present = host_.FileExists(source);
+    host_.Log(L"Look for " + source + L": " +
+              (!present          ? FailureText(present.error())
+               : present.value() ? L"there"
+                                 : L"missing"));
+    if (present && !present.value()) {
+        Fail(kAddinSourceMissing);
+        return false;
+    }
+    const auto temporary = host_.IsInTemporaryFolder(folder.value());
+    if (!temporary) {
+        host_.Log(L"Compare the program's folder with the temporary folder: " +
+                  FailureText(temporary.error()));
+    } else if (temporary.value()) {
+        host_.Log(L"The program's folder is inside the temporary folder: " + folder.value());
+        Fail(kRunsFromTemporaryFolder);
+        return false;
+    }
+    return true;
+}
+
 void MainMod::Install() {
+    if (!ProgramFolderCanInstall()) {
+        return;
+    }
     InstallOver(nullptr);
 }
 
 // The add-in is replaced by the program's own and the record rewritten; should any of it fail,
 // the earlier add-in and record are put back, not taken away.
 void MainMod::Update() {
+    if (!ProgramFolderCanInstall()) {
+        return;
+    }
     EarlierInstall earlier;
     auto addin =
         Logged(L"Keep a copy of the installed add-in", host_.ReadFileBytes(InstalledAddinPath()));
     if (!addin) {
         if (addin.error().notFound) {
-            Install(); // nothing there to keep after all
+            InstallOver(nullptr); // nothing there to keep after all
             return;
         }
         Fail(InstallFailedMessage(addin.error().description));
@@ -174,11 +278,21 @@ void MainMod::Update() {
             return;
         }
     }
+    // Excel keeps a loaded add-in open, and Windows will not replace an open file.
+    if (state_.excelIsUsers) {
+        const auto closed = CloseInUsersExcel();
+        if (!closed && !closed.error().notFound) {
+            Fail(InstallFailedMessage(closed.error().description));
+            return;
+        }
+        earlier.openInUsersExcel = closed.succeeded();
+    }
     InstallOver(&earlier);
 }
 
 void MainMod::InstallOver(const EarlierInstall* earlier) {
-    // 10. On failure nothing has been changed yet, unless the copy broke off half-way.
+    // The copy: on failure nothing has been changed yet, unless it broke off half-way, and an
+    // update puts the earlier add-in back.
     if (const auto copied = CopyAddinIntoStartupFolder(); !copied) {
         if (earlier) {
             PutBack(*earlier);
@@ -187,13 +301,12 @@ void MainMod::InstallOver(const EarlierInstall* earlier) {
         return;
     }
 
-    // 11. On failure the copied add-in is taken back out, or the earlier one put back.
+    // The record's Path, then its Unit: on failure the copied add-in is taken back out, or the
+    // earlier one put back.
     if (const auto recorded = RecordWorkbookPath(); !recorded) {
         RollBackInstall(earlier, recorded.error());
         return;
     }
-
-    // 12. As for step 11.
     if (const auto recorded =
             Logged(L"Record Unit = " + std::wstring(kUnitValue), WriteUnit(host_));
         !recorded) {
@@ -201,7 +314,8 @@ void MainMod::InstallOver(const EarlierInstall* earlier) {
         return;
     }
 
-    // 13. On failure the program simply ends: the install itself is complete.
+    // The install is complete; what follows only tells the user, and cannot undo it.
+    LoadIntoOpenExcel(earlier);
     SucceedWithWindow();
 }
 
@@ -237,6 +351,36 @@ Status MainMod::RecordWorkbookPath() {
     return Logged(L"Record Path = " + workbook, WriteWorkbookPath(host_, workbook));
 }
 
+// Excel opens start-up add-ins only when it starts, so an Excel already open would not show
+// the new menu item the success window points to. The user's Excel, when reached, opens the
+// add-in now; otherwise the user is asked to restart Excel. An update whose add-in was not
+// loaded there leaves it to Excel's next start, as before.
+void MainMod::LoadIntoOpenExcel(const EarlierInstall* earlier) {
+    const bool wanted = earlier ? earlier->openInUsersExcel : state_.excelIsUsers;
+    if (wanted) {
+        if (const auto opened =
+                OpenInUsersExcel(L"Open " + InstalledAddinPath() + L" in the user's Excel");
+            !opened) {
+            AskToRestartExcel(L"the user's Excel did not open the add-in (" +
+                              ErrorText(opened.error()) + L")");
+        }
+        return;
+    }
+    if (!earlier && state_.excelOpen) {
+        AskToRestartExcel(L"Excel is open but could not be reached");
+    }
+}
+
+Status MainMod::OpenInUsersExcel(const std::wstring& step) {
+    return Logged(step, host_.OpenAddin(state_.excel, InstalledAddinPath()));
+}
+
+Status MainMod::CloseInUsersExcel() {
+    return LoggedAllowingAbsent(L"Take " + InstalledAddinFileName() + L" out of the user's Excel",
+                                host_.CloseAddin(state_.excel, InstalledAddinFileName()),
+                                L"not open there");
+}
+
 // An add-in without its record would load into Excel half-configured, and the next run would
 // offer to uninstall something that never installed.
 void MainMod::RollBackInstall(const EarlierInstall* earlier, const HostError& cause) {
@@ -257,6 +401,9 @@ void MainMod::PutBack(const EarlierInstall& earlier) {
     }
     PutBackSetting(kPathKey, earlier.path);
     PutBackSetting(kUnitKey, earlier.unit);
+    if (earlier.openInUsersExcel) {
+        OpenInUsersExcel(L"Open the earlier add-in again in the user's Excel");
+    }
 }
 
 void MainMod::PutBackSetting(const wchar_t* key, const std::optional<std::wstring>& value) {
@@ -264,8 +411,8 @@ void MainMod::PutBackSetting(const wchar_t* key, const std::optional<std::wstrin
         Logged(L"Put back the record's " + std::wstring(key), WriteRecordValue(host_, key, *value));
         return;
     }
-    LoggedRemoval(L"Remove the record's " + std::wstring(key) + L", which it did not have",
-                  DeleteRecordValue(host_, key));
+    LoggedAllowingAbsent(L"Remove the record's " + std::wstring(key) + L", which it did not have",
+                         DeleteRecordValue(host_, key));
 }
 
 void MainMod::ReportStatus(const Outcome<std::wstring>& found) {
@@ -289,6 +436,15 @@ void MainMod::SucceedWithWindow() {
     if (!ShowsNothing()) {
         host_.Log(L"Show the success window");
         host_.ShowSuccessWindow();
+    }
+}
+
+// Comes before the success window, which then tells no more than is true once Excel restarts.
+void MainMod::AskToRestartExcel(const std::wstring& reason) {
+    host_.Log(L"Excel must be restarted to load the add-in: " + reason);
+    if (!ShowsNothing()) {
+        host_.Log(std::wstring(L"Show: ") + kRestartExcel);
+        host_.Inform(kRestartExcel);
     }
 }
 

@@ -14,6 +14,10 @@ namespace qx {
 struct InstallState {
     ExcelApplicationHandle excel;
     std::wstring startupFolder;
+    // The Excel asked is the one the user has open, not a hidden one started for this run.
+    bool excelIsUsers = false;
+    // Excel is open on the desktop, whether or not it could be reached.
+    bool excelOpen = false;
 };
 
 // How a run goes: the toggle, or one of the administrator's modes.
@@ -40,17 +44,25 @@ private:
         std::string addin;
         std::optional<std::wstring> path;
         std::optional<std::wstring> unit;
+        bool openInUsersExcel = false;
     };
 
     bool RunsUnderAnotherAccount();
+    void FindExcel();
+    bool ReachUsersExcel();
+    void StartExcel();
     void Uninstall();
     void Remove();
     void NothingToRemove();
+    bool ProgramFolderCanInstall();
     void Install();
     void Update();
     void InstallOver(const EarlierInstall* earlier);
     Status CopyAddinIntoStartupFolder();
     Status RecordWorkbookPath();
+    void LoadIntoOpenExcel(const EarlierInstall* earlier);
+    Status OpenInUsersExcel(const std::wstring& step);
+    Status CloseInUsersExcel();
     void RollBackInstall(const EarlierInstall* earlier, const HostError& cause);
     void PutBack(const EarlierInstall& earlier);
     void PutBackSetting(const wchar_t* key, const std::optional<std::wstring>& value);
@@ -60,12 +72,15 @@ private:
     // What the user is shown, unless the run is quiet; everything shown is logged too.
     void SucceedWithNotice(const wchar_t* notice);
     void SucceedWithWindow();
+    void AskToRestartExcel(const std::wstring& reason);
     void Fail(const std::wstring& message);
     bool ShowsNothing() const;
 
     // Logs the step and how it ended, and hands the outcome on.
     template <typename T> Outcome<T> Logged(const std::wstring& step, Outcome<T> outcome);
-    Status LoggedRemoval(const std::wstring& step, Status outcome);
+    // For a step whose "not found" is a fine end (a removal, a close), logged as `absent`.
+    Status LoggedAllowingAbsent(const std::wstring& step, Status outcome,
+                                const wchar_t* absent = L"not there");
 
     HostServices& host_;
     const RunOptions options_;

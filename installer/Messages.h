@@ -14,6 +14,20 @@ inline constexpr wchar_t kStartupFolderUnknown[] =
 inline constexpr wchar_t kWrongAccount[] =
     L"Quorvale须由当前登录的用户自己运行安装，请勿以其他用户身份运行本程序。未做任何更改。   ";
 
+// An Excel that is already open loads start-up add-ins only when it starts again.
+inline constexpr wchar_t kRestartExcel[] =
+    L"Quorvale已经安装。请关闭并重新打开 Excel，“文件(F)”菜单中才会出现新的菜单项。   ";
+// Named before anything changes: opened from inside a zip, the program runs without its add-in.
+inline constexpr wchar_t kAddinSourceMissing[] =
+    L"Quorvale安装失败：本程序所在的文件夹中没有“安装.xla”。"
+    L"如果是在压缩包中直接打开的，请先把全部文件解压到同一个文件夹，再运行本程序。"
+    L"未做任何更改。   ";
+// Windows empties the temporary folder, and the record would point into it.
+inline constexpr wchar_t kRunsFromTemporaryFolder[] =
+    L"Quorvale安装失败：本程序正从临时文件夹运行。"
+    L"请先把全部文件解压到一个固定的文件夹，再从那里运行本程序。"
+    L"未做任何更改。   ";
+
 inline constexpr wchar_t kNothingToRemove[] = L"Quorvale尚未安装，无需卸载。   ";
 inline constexpr wchar_t kUsage[] =
     L"用法：QXSetup.exe [/install | /uninstall | /status] [/quiet] [/log <文件>]\r\n"

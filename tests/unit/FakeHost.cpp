@@ -4,7 +4,23 @@ namespace qx::testing {
 
 namespace {
 
-class FakeExcel : public ExcelApplication {};
+class FakeExcel : public ExcelApplication {
+public:
+    explicit FakeExcel(bool usersOwn) : users(usersOwn) {}
+    const bool users;
+};
+
+bool IsUsers(const ExcelApplicationHandle& excel) {
+    return excel && static_cast<const FakeExcel*>(excel.get())->users;
+}
+
+HostError Rejected() {
+    return HostError{0x80010001u, L"被呼叫方拒绝了呼叫。", false};
+}
+
+HostError SharingViolation() {
+    return HostError{32, L"另一个程序正在使用此文件，进程无法访问。\r\n", false};
+}
 
 HostError NotFound() {
     return HostError{2, L"系统找不到指定的文件。\r\n", true};
@@ -59,6 +75,61 @@ Outcome<bool> FakeHost::RunsAsDesktopUser() {
     return *desktopUser;
 }
 
+// Excel holds the workbooks it has open, as Windows' sharing rules make it.
+bool FakeHost::InUse(const std::wstring& path) const {
+    return lockedFiles.count(path) != 0 || openInUsersExcel.count(path) != 0;
+}
+
+Outcome<ExcelApplicationHandle> FakeHost::AttachToRunningExcel() {
+    calls.push_back(L"AttachToRunningExcel");
+    if (auto error = Forced(Op::AttachToRunningExcel)) {
+        return *error;
+    }
+    if (!usersExcelRunning) {
+        return HostError{0x800401E3u, L"操作无法使用", true};
+    }
+    ExcelApplicationHandle excel(new FakeExcel(true));
+    handedOut = excel.get();
+    return excel;
+}
+
+bool FakeHost::ExcelWindowOpen() {
+    calls.push_back(L"ExcelWindowOpen");
+    return excelWindowOpen;
+}
+
+Status FakeHost::OpenAddin(const ExcelApplicationHandle& excel, const std::wstring& path) {
+    calls.push_back(L"OpenAddin " + path);
+    if (auto error = Forced(Op::OpenAddin)) {
+        return *error;
+    }
+    if (!IsUsers(excel) || !usersExcelAnswers) {
+        return Rejected();
+    }
+    if (files.count(path) == 0) {
+        return NotFound();
+    }
+    openInUsersExcel.insert(path);
+    return Completed();
+}
+
+Status FakeHost::CloseAddin(const ExcelApplicationHandle& excel, const std::wstring& name) {
+    calls.push_back(L"CloseAddin " + name);
+    if (auto error = Forced(Op::CloseAddin)) {
+        return *error;
+    }
+    if (!IsUsers(excel) || !usersExcelAnswers) {
+        return Rejected();
+    }
+    for (auto open = openInUsersExcel.begin(); open != openInUsersExcel.end(); ++open) {
+        if (NameOf(*open) == name) {
+            openInUsersExcel.erase(open);
+            return Completed();
+        }
+    }
+    return HostError{0x8002000Bu, L"下标越界", true};
+}
+
 Outcome<ExcelApplicationHandle> FakeHost::AcquireExcelApplication() {
     calls.push_back(L"AcquireExcelApplication");
     if (auto error = Forced(Op::AcquireExcelApplication)) {
@@ -67,18 +138,23 @@ Outcome<ExcelApplicationHandle> FakeHost::AcquireExcelApplication() {
     if (!excelInstalled) {
         return HostError{0x80040154u, L"没有注册类", false};
     }
-    ExcelApplicationHandle excel(new FakeExcel);
+    ExcelApplicationHandle excel(new FakeExcel(false));
     handedOut = excel.get();
     return excel;
 }
 
 Outcome<std::wstring> FakeHost::ReadStartupPath(const ExcelApplicationHandle& excel) {
-    calls.push_back(excel ? L"ReadStartupPath" : L"ReadStartupPath <empty handle>");
+    calls.push_back(!excel           ? L"ReadStartupPath <empty handle>"
+                    : IsUsers(excel) ? L"ReadStartupPath <user's Excel>"
+                                     : L"ReadStartupPath");
     if (auto error = Forced(Op::ReadStartupPath)) {
         return *error;
     }
     if (!excel) {
         return HostError{91, L"对象变量未设置", false};
+    }
+    if (IsUsers(excel) && !usersExcelAnswers) {
+        return Rejected();
     }
     return startupFolder;
 }
@@ -105,6 +181,9 @@ Status FakeHost::CopyFile(const std::wstring& source, const std::wstring& destin
     const std::wstring folder = FolderOf(destination);
     if (folder.empty() || missingFolders.count(folder) != 0) {
         return PathNotFound();
+    }
+    if (InUse(destination)) {
+        return SharingViolation();
     }
     // Windows' rule: an existing hidden or read-only destination is not replaced.
     if (files.count(destination) != 0 &&
@@ -147,7 +226,10 @@ Status FakeHost::DeleteFile(const std::wstring& path) {
     if (files.count(path) == 0) {
         return NotFound();
     }
-    if (lockedFiles.count(path) != 0 || readOnlyFiles.count(path) != 0) {
+    if (InUse(path)) {
+        return SharingViolation();
+    }
+    if (readOnlyFiles.count(path) != 0) {
         return DefaultError();
     }
     files.erase(path);
@@ -174,12 +256,31 @@ Status FakeHost::WriteFileBytes(const std::wstring& path, const std::string& byt
     if (FolderOf(path).empty() || missingFolders.count(FolderOf(path)) != 0) {
         return PathNotFound();
     }
-    if (readOnlyFiles.count(path) != 0 || hiddenFiles.count(path) != 0 ||
-        lockedFiles.count(path) != 0) {
+    if (InUse(path)) {
+        return SharingViolation();
+    }
+    if (readOnlyFiles.count(path) != 0 || hiddenFiles.count(path) != 0) {
         return DefaultError();
     }
     files[path] = bytes;
     return Completed();
+}
+
+Outcome<bool> FakeHost::FileExists(const std::wstring& path) {
+    calls.push_back(L"FileExists " + path);
+    if (auto error = Forced(Op::FileExists)) {
+        return *error;
+    }
+    return files.count(path) != 0;
+}
+
+// The world's names are already long names, in one case.
+Outcome<bool> FakeHost::IsInTemporaryFolder(const std::wstring& folder) {
+    calls.push_back(L"IsInTemporaryFolder " + folder);
+    if (auto error = Forced(Op::IsInTemporaryFolder)) {
+        return *error;
+    }
+    return folder == temporaryFolder || folder.rfind(temporaryFolder + L"\\", 0) == 0;
 }
 
 Outcome<std::wstring> FakeHost::ApplicationFolder() {

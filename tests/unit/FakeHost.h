@@ -17,6 +17,7 @@ inline const std::wstring kStartup = kExcelFolder + L"\\XLSTART";
 inline const std::wstring kInstalled = kStartup + L"\\QxButton.xla";
 inline const std::wstring kProgram = L"D:\\Quorvale 数据";
 inline const std::wstring kSource = kProgram + L"\\安装.xla";
+inline const std::wstring kTemporary = L"C:\\Users\\Lin\\AppData\\Local\\Temp";
 
 // An in-memory world (Excel, files, settings store, the user at the message boxes) that
 // records every operation the sequence asks of it, in order.
@@ -24,8 +25,11 @@ class FakeHost final : public HostServices {
 public:
     enum class Op {
         RunsAsDesktopUser,
+        AttachToRunningExcel,
         AcquireExcelApplication,
         ReadStartupPath,
+        OpenAddin,
+        CloseAddin,
         FindFile,
         CopyFile,
         MakeFileOrdinary,
@@ -33,7 +37,9 @@ public:
         CreateFolder,
         ReadFileBytes,
         WriteFileBytes,
+        FileExists,
         ApplicationFolder,
+        IsInTemporaryFolder,
         SaveSetting,
         ReadSetting,
         DeleteSetting,
@@ -47,7 +53,14 @@ public:
     // --- The world before the run ---
     std::optional<bool> desktopUser = true; // nullopt: the host cannot tell
     bool excelInstalled = true;
+    // The Excel the user has open: registered for other programs to reach, answering them (a
+    // busy one rejects every call), and the workbooks it has open, which it holds locked.
+    bool usersExcelRunning = false;
+    bool usersExcelAnswers = true;
+    bool excelWindowOpen = false;
+    std::set<std::wstring> openInUsersExcel; // full paths
     std::wstring startupFolder = kStartup;
+    std::wstring temporaryFolder = kTemporary;
     std::wstring programFolder = kProgram;
     std::map<std::wstring, std::string> files;   // full path -> contents
     std::set<std::wstring> hiddenFiles;          // present, but not ordinary files
@@ -76,8 +89,12 @@ public:
                          const std::wstring& key) const;
 
     Outcome<bool> RunsAsDesktopUser() override;
+    Outcome<ExcelApplicationHandle> AttachToRunningExcel() override;
+    bool ExcelWindowOpen() override;
     Outcome<ExcelApplicationHandle> AcquireExcelApplication() override;
     Outcome<std::wstring> ReadStartupPath(const ExcelApplicationHandle& excel) override;
+    Status OpenAddin(const ExcelApplicationHandle& excel, const std::wstring& path) override;
+    Status CloseAddin(const ExcelApplicationHandle& excel, const std::wstring& name) override;
     Outcome<std::wstring> FindFile(const std::wstring& path) override;
     Status CopyFile(const std::wstring& source, const std::wstring& destination) override;
     Status MakeFileOrdinary(const std::wstring& path) override;
@@ -85,7 +102,9 @@ public:
     Status CreateFolder(const std::wstring& path) override;
     Outcome<std::string> ReadFileBytes(const std::wstring& path) override;
     Status WriteFileBytes(const std::wstring& path, const std::string& bytes) override;
+    Outcome<bool> FileExists(const std::wstring& path) override;
     Outcome<std::wstring> ApplicationFolder() override;
+    Outcome<bool> IsInTemporaryFolder(const std::wstring& folder) override;
     Status SaveSetting(const std::wstring& application, const std::wstring& section,
                        const std::wstring& key, const std::wstring& value) override;
     Outcome<std::wstring> ReadSetting(const std::wstring& application, const std::wstring& section,
@@ -103,6 +122,7 @@ public:
 
 private:
     std::optional<HostError> Forced(Op op);
+    bool InUse(const std::wstring& path) const;
     std::map<Op, int> callCounts_;
 };
 

@@ -25,15 +25,16 @@ protected:
 TEST_F(InstallTest, CopiesTheAddinRecordsTheWorkbookThenOpensTheWindowInThatOrder) {
     Run();
 
-    EXPECT_THAT(host.calls,
-                ElementsAre(L"RunsAsDesktopUser", L"AcquireExcelApplication", L"ReadStartupPath",
-                            L"FindFile " + kInstalled, L"ApplicationFolder",
-                            L"CreateFolder " + kStartup, L"MakeFileOrdinary " + kInstalled,
-                            L"CopyFile " + kSource + L" -> " + kInstalled, L"ApplicationFolder",
-                            L"SaveSetting Tanrebo Software | Merrowin | Path = " + kProgram +
-                                L"\\TORVA.xls",
-                            L"SaveSetting Tanrebo Software | Merrowin | Unit = Halvetri",
-                            L"ShowSuccessWindow"));
+    EXPECT_THAT(
+        host.calls,
+        ElementsAre(
+            L"RunsAsDesktopUser", L"ExcelWindowOpen", L"AttachToRunningExcel",
+            L"AcquireExcelApplication", L"ReadStartupPath", L"FindFile " + kInstalled,
+            L"ApplicationFolder", L"FileExists " + kSource, L"IsInTemporaryFolder " + kProgram,
+            L"ApplicationFolder", L"CreateFolder " + kStartup, L"MakeFileOrdinary " + kInstalled,
+            L"CopyFile " + kSource + L" -> " + kInstalled, L"ApplicationFolder",
+            L"SaveSetting Tanrebo Software | Merrowin | Path = " + kProgram + L"\\TORVA.xls",
+            L"SaveSetting Tanrebo Software | Merrowin | Unit = Halvetri", L"ShowSuccessWindow"));
     EXPECT_EQ(host.files[kInstalled], "add-in bytes");
     EXPECT_TRUE(host.successWindowShown);
     EXPECT_TRUE(host.shownMessages.empty());
@@ -123,7 +124,7 @@ INSTANTIATE_TEST_SUITE_P(
     EachInstallStep, InstallFailureTest,
     ::testing::Values(InstallFailure{"ProgramFolderUnknown",
                                      Op::ApplicationFolder,
-                                     1,
+                                     2,
                                      false,
                                      false,
                                      {L"ApplicationFolder", L"Warn " + kAccessDenied}},
@@ -136,7 +137,7 @@ INSTANTIATE_TEST_SUITE_P(
                                       L"Warn " + kAccessDenied}},
                       InstallFailure{"ProgramFolderUnknownForThePath",
                                      Op::ApplicationFolder,
-                                     2,
+                                     3,
                                      false,
                                      false,
                                      {L"ApplicationFolder", L"DeleteFile " + kInstalled,
@@ -158,8 +159,8 @@ INSTANTIATE_TEST_SUITE_P(
                                       L"DeleteFile " + kInstalled, L"Warn " + kAccessDenied}}),
     [](const ::testing::TestParamInfo<InstallFailure>& param) { return param.param.name; });
 
-TEST_F(InstallTest, MissingSourceReportsThePlatformsDescription) {
-    host.files.erase(kSource);
+TEST_F(InstallTest, TheCopysOwnFailureIsReportedWithThePlatformsDescription) {
+    host.FailNth(Op::CopyFile, 1, HostError{2, L"系统找不到指定的文件。\r\n", true});
 
     Run();
 
@@ -214,18 +215,20 @@ const std::wstring kWarnFolder =
 
 INSTANTIATE_TEST_SUITE_P(
     EachCause, StartupFolderUnknownTest,
-    ::testing::Values(StartupFolderUnknown{"ExcelNotInstalled",
-                                           [](FakeHost& h) { h.excelInstalled = false; },
-                                           {L"RunsAsDesktopUser", L"AcquireExcelApplication",
-                                            L"ReadStartupPath <empty handle>", kWarnFolder}},
-                      StartupFolderUnknown{"StartupPathUnreadable",
-                                           [](FakeHost& h) { h.Fail(Op::ReadStartupPath); },
-                                           {L"RunsAsDesktopUser", L"AcquireExcelApplication",
-                                            L"ReadStartupPath", kWarnFolder}},
-                      StartupFolderUnknown{"ExcelReportsNoFolder",
-                                           [](FakeHost& h) { h.startupFolder.clear(); },
-                                           {L"RunsAsDesktopUser", L"AcquireExcelApplication",
-                                            L"ReadStartupPath", kWarnFolder}}),
+    ::testing::Values(
+        StartupFolderUnknown{"ExcelNotInstalled",
+                             [](FakeHost& h) { h.excelInstalled = false; },
+                             {L"RunsAsDesktopUser", L"ExcelWindowOpen", L"AttachToRunningExcel",
+                              L"AcquireExcelApplication", L"ReadStartupPath <empty handle>",
+                              kWarnFolder}},
+        StartupFolderUnknown{"StartupPathUnreadable",
+                             [](FakeHost& h) { h.Fail(Op::ReadStartupPath); },
+                             {L"RunsAsDesktopUser", L"ExcelWindowOpen", L"AttachToRunningExcel",
+                              L"AcquireExcelApplication", L"ReadStartupPath", kWarnFolder}},
+        StartupFolderUnknown{"ExcelReportsNoFolder",
+                             [](FakeHost& h) { h.startupFolder.clear(); },
+                             {L"RunsAsDesktopUser", L"ExcelWindowOpen", L"AttachToRunningExcel",
+                              L"AcquireExcelApplication", L"ReadStartupPath", kWarnFolder}}),
     [](const ::testing::TestParamInfo<StartupFolderUnknown>& param) { return param.param.name; });
 
 TEST(ToggleTest, ThreeRunsInstallUninstallInstall) {

@@ -39,7 +39,8 @@ TEST_F(UninstallTest, YesRemovesTheAddinThenTheRecordThenSaysSo) {
     Run();
 
     EXPECT_THAT(host.calls,
-                ElementsAre(L"RunsAsDesktopUser", L"AcquireExcelApplication", L"ReadStartupPath",
+                ElementsAre(L"RunsAsDesktopUser", L"ExcelWindowOpen", L"AttachToRunningExcel",
+                            L"AcquireExcelApplication", L"ReadStartupPath",
                             L"FindFile " + kInstalled, kQuestion, L"DeleteFile " + kInstalled,
                             L"DeleteSetting Tanrebo Software | Merrowin", kNotice));
     EXPECT_EQ(host.files.count(kInstalled), 0u);
@@ -80,23 +81,26 @@ TEST_F(UninstallTest, AFailedExistenceTestLeadsToTheQuestion) {
 
     Run();
 
-    EXPECT_THAT(host.calls, ElementsAre(L"RunsAsDesktopUser", L"AcquireExcelApplication",
+    EXPECT_THAT(host.calls, ElementsAre(L"RunsAsDesktopUser", L"ExcelWindowOpen",
+                                        L"AttachToRunningExcel", L"AcquireExcelApplication",
                                         L"ReadStartupPath", L"FindFile " + kInstalled, kQuestion));
 }
 
-// An add-in that cannot be removed (Excel has it open, or it is read-only) keeps its record,
-// and the user is told what stopped the removal instead of being told it is gone.
+// An add-in that cannot be removed (Excel has it open) keeps its record, and the user is told
+// what stopped the removal instead of being told it is gone.
 TEST_F(UninstallTest, AnAddinThatCannotBeRemovedKeepsItsRecordAndIsReported) {
     host.lockedFiles.insert(kInstalled);
 
     Run();
 
-    EXPECT_EQ(host.calls.back(), L"Warn Quorvale未能移除：拒绝访问。请关闭 Excel 后重试。   ");
+    const std::wstring failed =
+        L"Quorvale未能移除：另一个程序正在使用此文件，进程无法访问。请关闭 Excel 后重试。   ";
+    ASSERT_FALSE(host.calls.empty());
+    EXPECT_EQ(host.calls.back(), L"Warn " + failed);
     EXPECT_TRUE(NothingChanged());
     EXPECT_EQ(host.Setting(L"Tanrebo Software", L"Merrowin", L"Other"), L"x");
     EXPECT_THAT(host.shownMessages,
-                ElementsAre(L"AskYesNo: Quorvale已经安装，是否要卸载？   ",
-                            L"Warn: Quorvale未能移除：拒绝访问。请关闭 Excel 后重试。   "));
+                ElementsAre(L"AskYesNo: Quorvale已经安装，是否要卸载？   ", L"Warn: " + failed));
 }
 
 // After Yes, these failures still end in the removal notice: the add-in is gone either way.

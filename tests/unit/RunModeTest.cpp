@@ -293,10 +293,14 @@ TEST_F(RunModeTest, TheLogHasALineForEachStepWithItsOutcome) {
 
     const std::vector<std::wstring> expected = {
         L"Check the account: the desktop's own user",
+        L"Look for Excel's window on the desktop: none",
+        L"Reach the Excel the user has open: none running",
         L"Start Excel: done",
         L"Ask Excel for its start-up folder: done",
         L"Excel's start-up folder: " + kStartup,
+        L"Excel used: one started for this run",
         L"Look for " + kInstalled + L": not installed",
+        L"Look for " + kSource + L": there",
         L"Find the program's folder: done",
         L"Create " + kStartup + L" if missing: done",
         L"Copy " + kSource + L" to " + kInstalled + L": done",
