@@ -15,6 +15,7 @@ import struct
 import subprocess
 import tempfile
 import time
+import uuid
 
 from limits import HOLD, SETUP, WAIT
 
@@ -37,6 +38,9 @@ CLASSES = "Software\\Classes"
 # Wine keeps the DOS hidden/system/archive bits in this attribute as "0x<hex>".
 DOSATTRIB = "user.DOSATTRIB"
 FILE_ATTRIBUTE_HIDDEN = 0x2
+
+# How long a driver may go on looking after the program it looks at has ended.
+PROGRAM_ENDED_GRACE = 2.0
 
 IMAGE_FILE_MACHINE_I386 = 0x14C
 IMAGE_FILE_MACHINE_AMD64 = 0x8664
@@ -173,18 +177,41 @@ def _excel_keys(bits):
         EXCEL_APPLICATION_PROGID)]
 
 
-def _run_driver(env, cwd, args, timeout=WAIT):
+def _run_driver(env, cwd, args, timeout=WAIT, watched=None):
     """Runs qxdriver in the prefix of env; returns (exit code, stdout, stderr). timeout is in
-    seconds and bounds every wait inside the driver."""
+    seconds and bounds every wait inside the driver. watched: the program under test; should it
+    end while the driver still waits (for a window it can then never show), the wait is over
+    and HarnessError says so, rather than running on to the limit."""
     command = [WINE64, required_env("QXSETUP_DRIVER"), "--timeout", str(int(timeout * 1000)),
                *map(str, args)]
     # Files, not pipes: a Wine system process started on the way could inherit a pipe.
     with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-        done = subprocess.run(command, env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=out,
-                              stderr=err, timeout=timeout + WAIT, check=False)
+        driver = subprocess.Popen(command, env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=out,
+                                  stderr=err)
+        end = time.monotonic() + timeout + WAIT
+        program_ended = None
+        while driver.poll() is None:
+            now = time.monotonic()
+            if watched is not None and program_ended is None and not watched.alive():
+                program_ended = now
+            # What the program showed just before it ended is still seen by a driver that is
+            # looking already.
+            if program_ended is not None and now - program_ended > PROGRAM_ENDED_GRACE:
+                driver.kill()
+                driver.wait()
+                raise HarnessError("the program ended (exit code %s) while qxdriver %s waited"
+                                   % (watched.wait(), " ".join(map(str, args))))
+            if now > end:
+                driver.kill()
+                driver.wait()
+                raise HarnessError("qxdriver %s did not end" % " ".join(map(str, args)))
+            try:
+                driver.wait(0.05)
+            except subprocess.TimeoutExpired:
+                pass
         out.seek(0)
         err.seek(0)
-        return (done.returncode, out.read().decode("utf-8"),
+        return (driver.returncode, out.read().decode("utf-8"),
                 err.read().decode("utf-8", "replace"))
 
 
@@ -335,6 +362,8 @@ class Prefix:
         self._closed = False
         # The template registers 64-bit Office; use_office changes it.
         self.office_bits = 64
+        # The program under test, once started: driver waits end when it does.
+        self.watched = None
         subprocess.run(["cp", "-a", self._template, self.path], check=True)
         self.env = wine_env(self.path)
         _server(self.env, "-p")
@@ -381,11 +410,14 @@ class Prefix:
     # Programs
 
     def start(self, exe_unix_path, args=()):
+        """Starts a program, given by its Unix path or its Windows path, with the loader of its
+        own bitness."""
         index = len(self._processes)
-        base = os.path.join(self.root, "%02d-%s" % (index, os.path.basename(exe_unix_path)))
+        local = self.local_path(exe_unix_path)
+        base = os.path.join(self.root, "%02d-%s" % (index, os.path.basename(local)))
         with open(base + ".out", "wb") as out, open(base + ".err", "wb") as err:
             popen = subprocess.Popen(
-                [loader_for(self.local_path(exe_unix_path)), exe_unix_path, *args],
+                [loader_for(local), exe_unix_path, *args],
                 env=self.env,
                 cwd=self.root,
                 stdin=subprocess.DEVNULL,
@@ -396,17 +428,21 @@ class Prefix:
         self._processes.append(process)
         return process
 
-    def run(self, exe_unix_path, args=(), timeout=WAIT):
+    def run(self, exe_unix_path, args=(), timeout=WAIT, bits=None):
         """Starts a program the way start() does, but through the driver, so that its whole
-        exit code and the code it ran as can be read (DriverRun.result)."""
+        exit code and the code it ran as can be read (DriverRun.result). bits: what the
+        program is, when its path cannot be read from here (a Windows short name)."""
         index = len(self._processes)
-        output = os.path.join(self.root, "%02d-run-%s.json" % (index, os.path.basename(exe_unix_path)))
-        command = [WINE64, self._driver, "--timeout", str(int(timeout * 1000)), "run",
-                   self.win_path(exe_unix_path), *args]
+        local = self.local_path(exe_unix_path)
+        output = os.path.join(self.root, "%02d-run-%s.json" % (index, os.path.basename(local)))
+        # A Windows path is passed as it stands: a test may start a program by its short name.
+        windows = exe_unix_path if local != exe_unix_path else self.win_path(exe_unix_path)
+        command = [WINE64, self._driver, "--timeout", str(int(timeout * 1000)), "run", windows,
+                   *args]
         with open(output, "wb") as out, open(output + ".err", "wb") as err:
             popen = subprocess.Popen(command, env=self.env, cwd=self.root,
                                      stdin=subprocess.DEVNULL, stdout=out, stderr=err)
-        process = DriverRun(popen, output, pe_bits(exe_unix_path))
+        process = DriverRun(popen, output, bits or pe_bits(local))
         self._processes.append(process)
         return process
 
@@ -434,7 +470,7 @@ class Prefix:
     def run_driver(self, *args, timeout=WAIT):
         """Runs qxdriver; returns (exit code, stdout, stderr). timeout is in seconds and
         bounds every wait inside the driver."""
-        return _run_driver(self.env, self.root, args, timeout=timeout)
+        return _run_driver(self.env, self.root, args, timeout=timeout, watched=self.watched)
 
     def driver(self, *args, timeout=WAIT):
         code, out, err = self.run_driver(*args, timeout=timeout)
@@ -521,14 +557,22 @@ class Prefix:
         if not self.reg_delete_tree(root, key):
             raise HarnessError("Excel's global class was not registered")
 
-    def configure_standin(self, startup_path=None, fail=None, log=None, register_delay_ms=None):
+    def configure_standin(self, startup_path=None, fail=None, log=None, register_delay_ms=None,
+                          reject_calls_ms=None, stall_calls_ms=None):
         """What the stand-in Excel does from its next call on; log is a Unix path. Unset
-        settings mean: empty start-up path, nothing fails, no log, no delay."""
+        settings mean: empty start-up path, nothing fails, no log, no delay. reject_calls_ms
+        and stall_calls_ms make the user's Excel busy from the next call it gets: rejecting
+        every call for that long, or holding up that one call without an answer."""
         settings = {
             "StartupPath": startup_path,
             "Fail": fail,
             "Log": None if log is None else self.win_path(log),
             "RegisterDelayMs": None if register_delay_ms is None else str(register_delay_ms),
+            # A new name for each request, so that the stand-in serves it once.
+            "RejectCalls": None if reject_calls_ms is None
+            else "%s:%d" % (uuid.uuid4().hex, reject_calls_ms),
+            "StallCalls": None if stall_calls_ms is None
+            else "%s:%d" % (uuid.uuid4().hex, stall_calls_ms),
         }
         lines = ["[StandInExcel]"] + [
             "%s=%s" % (name, value) for name, value in settings.items() if value is not None
@@ -539,6 +583,13 @@ class Prefix:
             path = self.unix_path(folder + "\\" + STANDIN_SETTINGS_NAME)
             with open(path, "w", encoding="utf-16-le", newline="") as f:
                 f.write("\ufeff" + "\r\n".join(lines) + "\r\n")
+
+    def start_users_excel(self, registered=True):
+        """The Excel the user has open: the stand-in of the registered Office, started as a user
+        starts Excel rather than by COM. Unregistered, it has its window but cannot be reached,
+        as Excel is in the seconds after it starts. configure_standin first."""
+        exe = self.unix_path(STANDIN_DIRS[self.office_bits] + "\\" + STANDIN_IMAGE)
+        return self.start(exe, ["/user"] + ([] if registered else ["/unregistered"]))
 
     def standin_processes(self):
         """Ids of the stand-in Excel's running processes."""

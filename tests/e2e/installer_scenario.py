@@ -62,21 +62,46 @@ class InstallerScenario:
     def close(self):
         self.prefix.close()
 
+    def move_program(self, program_win_path):
+        """Moves the program and the files beside it to another folder of the prefix, given by
+        its Windows path (one the test learns from Windows, such as the temporary folder)."""
+        destination = self.prefix.unix_path(program_win_path)
+        os.makedirs(os.path.dirname(destination), exist_ok=True)
+        os.rename(self.program, destination)
+        self.program = destination
+        self.program_win = program_win_path
+
     # Running the program
 
     def start(self, exe=None, startup=None, **standin):
-        """Starts QXSetup.exe; the stand-in reports `startup` (a Windows path; by default the
-        scenario's XLSTART folder)."""
+        """Starts QXSetup.exe by its Windows path, as the user does; the stand-in reports
+        `startup` (a Windows path; by default the scenario's XLSTART folder)."""
         if startup is None:
             startup = self.prefix.win_path(self.startup)
         self.prefix.configure_standin(startup_path=startup, log=self.log, **standin)
-        return self.prefix.start(exe or os.path.join(self.program, "QXSetup.exe"))
+        self.prefix.watched = self.prefix.start(exe or self.program_win + "\\QXSetup.exe")
+        return self.prefix.watched
 
-    def run(self, *args, **standin):
-        """Starts QXSetup.exe with a command line; the result's exit_code() is the whole code."""
+    def run(self, *args, exe=None, **standin):
+        """Starts QXSetup.exe with a command line; the result's exit_code() is the whole code.
+        exe: the program by another name, such as its Windows short name."""
         self.prefix.configure_standin(startup_path=self.prefix.win_path(self.startup),
                                       log=self.log, **standin)
-        return self.prefix.run(os.path.join(self.program, "QXSetup.exe"), args)
+        self.prefix.watched = self.prefix.run(exe or self.program_win + "\\QXSetup.exe", args,
+                                              bits=self.bits)
+        return self.prefix.watched
+
+    def open_users_excel(self, registered=True):
+        """Starts the Excel the user has open, with the scenario's start-up folder, and returns
+        once it is ready (its start-up add-ins open, registered, its window shown)."""
+        self.prefix.configure_standin(startup_path=self.prefix.win_path(self.startup),
+                                      log=self.log)
+        excel = self.prefix.start_users_excel(registered)
+        self.prefix.wait_for(lambda: "user: ready" in self.standin_log() or not excel.alive(),
+                             what="the user's Excel to be ready")
+        if not excel.alive():
+            raise AssertionError("the user's Excel ended: %s" % self.standin_log())
+        return excel
 
     def box(self, timeout=WAIT):
         return self.prefix.driver_json("box", "Setup", timeout=timeout)

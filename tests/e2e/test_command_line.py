@@ -151,10 +151,14 @@ class LogTest(unittest.TestCase):
             # Wine has no shell window to compare the account with.
             "Check the account: cannot tell (error 1168: %s), so going on"
             % s.prefix.describe(1168),
+            "Look for Excel's window on the desktop: none",
+            "Reach the Excel the user has open: none running",
             "Start Excel: done",
             "Ask Excel for its start-up folder: done",
             "Excel's start-up folder: " + startup,
+            "Excel used: one started for this run",
             "Look for %s\\QxButton.xla: not installed" % startup,
+            "Look for %s\\安装.xla: there" % program,
             "Find the program's folder: done",
             "Create %s if missing: done" % startup,
             "Copy %s\\安装.xla to %s\\QxButton.xla: done" % (program, startup),

@@ -12,7 +12,6 @@ from installer_scenario import (
     InstallerScenario,
 )
 
-ERROR_FILE_NOT_FOUND = 2
 ERROR_ACCESS_DENIED = 5
 ERROR_CHILD_MUST_BE_VOLATILE = 1021
 
@@ -58,19 +57,6 @@ class InstallFailureTest(unittest.TestCase):
 
     def expected(self, error):
         return "Quorvale安装失败：" + self.scenario.prefix.describe(error) + "   "
-
-    def test_missing_addin_source_is_reported_and_nothing_is_recorded(self):
-        s = self.scenario
-        os.remove(os.path.join(s.program, "安装.xla"))
-
-        process = s.start()
-        box = s.answer_box(IDOK)
-        self.assertEqual(process.wait(), EXIT_FAILED)
-
-        self.assertEqual(box["text"], self.expected(ERROR_FILE_NOT_FOUND))
-        self.assertEqual(box["icon"], "warning")
-        self.assertIsNone(s.addin_bytes())
-        self.assertFalse(s.section_exists())
 
     def test_refused_settings_write_takes_the_copied_addin_back_out(self):
         s = self.scenario

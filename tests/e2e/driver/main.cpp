@@ -34,6 +34,8 @@ const Entry commands[] = {
     {L"describe", qxdriver::cmd_describe},
     {L"excel-startup-path", qxdriver::cmd_excel_startup_path},
     {L"file-attributes", qxdriver::cmd_file_attributes},
+    {L"temp-folder", qxdriver::cmd_temp_folder},
+    {L"short-path", qxdriver::cmd_short_path},
     {L"processes", qxdriver::cmd_processes},
     {L"modules", qxdriver::cmd_modules},
     {L"windows", qxdriver::cmd_windows},

@@ -6,12 +6,14 @@
 
 namespace standin {
 
-enum class ObjectKind { global, application };
+enum class ObjectKind { global, application, workbooks, workbook };
 
 // Excel's global class and the application class; both are dual interfaces in the real
 // product, but only their IDispatch side is served here.
 extern const CLSID clsid_global;
 extern const CLSID clsid_application;
+// The class a running Excel registers its application under, for GetActiveObject.
+extern const CLSID clsid_running_application;
 
 qx::ComPtr<IDispatch> create_object(ObjectKind kind);
 

@@ -6,6 +6,15 @@
 #include "host/ScopedWin.h"
 
 namespace standin {
+namespace {
+
+std::wstring prefix;
+
+} // namespace
+
+void set_event_prefix(std::wstring_view text) {
+    prefix = text;
+}
 
 void log_event(std::wstring_view line) {
     const std::wstring path = log_path();
@@ -17,7 +26,7 @@ void log_event(std::wstring_view line) {
                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)));
     if (!file)
         return;
-    const std::string bytes = qx::Utf8(line) + "\n";
+    const std::string bytes = qx::Utf8(prefix + std::wstring(line)) + "\n";
     DWORD written = 0;
     WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }

@@ -6,5 +6,7 @@
 namespace standin {
 
 void log_event(std::wstring_view line);
+// Put before every line from then on.
+void set_event_prefix(std::wstring_view prefix);
 
 } // namespace standin

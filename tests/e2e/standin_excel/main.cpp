@@ -4,6 +4,7 @@
 #include "class_factory.h"
 #include "event_log.h"
 #include "settings.h"
+#include "users_excel.h"
 
 #include "host/ScopedWin.h"
 
@@ -43,11 +44,30 @@ int serve() {
     return 0;
 }
 
+bool has_switch(const wchar_t* name) {
+    for (int i = 1; i < __argc; ++i) {
+        if (CompareStringOrdinal(__wargv[i], -1, name, -1, TRUE) == CSTR_EQUAL)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
 
+// StandInExcel.exe -Embedding: started by COM for a client. StandInExcel.exe /user: the Excel
+// the user has open, started by the test; with /unregistered it has not yet registered itself.
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    const wchar_t* bits = sizeof(void*) == 8 ? L" (64-bit)" : L" (32-bit)";
+    if (has_switch(L"/user")) {
+        // Its events are told apart from those of an Excel that COM starts beside it.
+        standin::set_event_prefix(L"user: ");
+        standin::log_event(std::wstring(L"start") + bits);
+        const int exit_code = standin::run_as_users_excel(!has_switch(L"/unregistered"));
+        standin::log_event(L"exit");
+        return exit_code;
+    }
     // Which Office served a test: 32-bit or 64-bit.
-    standin::log_event(sizeof(void*) == 8 ? L"server start (64-bit)" : L"server start (32-bit)");
+    standin::log_event(std::wstring(L"server start") + bits);
     const int exit_code = serve();
     standin::log_event(L"server exit");
     return exit_code;

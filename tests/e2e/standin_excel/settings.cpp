@@ -1,5 +1,7 @@
 #include "settings.h"
 
+#include <cwchar>
+
 namespace standin {
 namespace {
 
@@ -54,6 +56,28 @@ bool should_fail(std::wstring_view property) {
 
 std::wstring log_path() {
     return read_setting(L"Log");
+}
+
+namespace {
+
+// "<request>:<milliseconds>"
+BusyPeriod busy_period(const wchar_t* name) {
+    const std::wstring value = read_setting(name);
+    const size_t colon = value.rfind(L':');
+    if (colon == std::wstring::npos)
+        return {};
+    return {value.substr(0, colon),
+            static_cast<DWORD>(wcstoul(value.c_str() + colon + 1, nullptr, 10))};
+}
+
+} // namespace
+
+BusyPeriod reject_calls() {
+    return busy_period(L"RejectCalls");
+}
+
+BusyPeriod stall_calls() {
+    return busy_period(L"StallCalls");
 }
 
 DWORD register_delay_ms() {

@@ -18,4 +18,15 @@ std::wstring log_path();
 // How long a slow Excel takes from its start to offering its classes.
 DWORD register_delay_ms();
 
+// A time during which the user's Excel is busy, from the first call it gets after the test
+// asked for it: the test names each request anew, so that one request is served once.
+struct BusyPeriod {
+    std::wstring request; // "" for none
+    DWORD ms = 0;
+};
+// Rejects every call (a dialog open, a cell being edited).
+BusyPeriod reject_calls();
+// Holds up the first call without answering (Excel hung on a long recalculation).
+BusyPeriod stall_calls();
+
 } // namespace standin

@@ -1,0 +1,233 @@
+"""Excel already open, as most users have it: the add-in works at once, uninstall and update
+need no restart of Excel, a busy or hung Excel never hangs the program, nothing else of the
+user's is touched, and a program folder that cannot work is named before anything changes."""
+
+import os
+import unittest
+
+from installer_scenario import (
+    IDOK,
+    IDYES,
+    REMOVAL_NOTICE,
+    SUCCESS_CAPTION,
+    UNINSTALL_QUESTION,
+    InstallerScenario,
+    assert_installed,
+)
+
+RESTART_EXCEL = "Quorvale已经安装。请关闭并重新打开 Excel，“文件(F)”菜单中才会出现新的菜单项。   "
+ADDIN_SOURCE_MISSING = ("Quorvale安装失败：本程序所在的文件夹中没有“安装.xla”。如果是在压缩包中直接"
+                        "打开的，请先把全部文件解压到同一个文件夹，再运行本程序。未做任何更改。   ")
+RUNS_FROM_TEMPORARY_FOLDER = ("Quorvale安装失败：本程序正从临时文件夹运行。请先把全部文件解压到一个"
+                              "固定的文件夹，再从那里运行本程序。未做任何更改。   ")
+
+EXIT_DONE = 0
+WHOLE_EXIT_FAILED = 1603
+ERROR_SHARING_VIOLATION = 32
+NEWER_BYTES = bytes((i * 101 + 7) % 256 for i in range(7000))
+# Past the program's 10-second limit for one call, with room for a slow start.
+PAST_THE_LIMIT_MS = 25000
+
+# All a user's Excel may be asked: its start-up folder, and the add-in opened or closed.
+MEMBERS_ASKED = {"StartupPath", "Workbooks", "Open", "Item", "RunAutoMacros", "Close"}
+
+
+def users_excel_events(s):
+    return [line[len("user: "):] for line in s.standin_log() if line.startswith("user: ")]
+
+
+def excels_started_by_com(s):
+    return [line for line in s.standin_log() if line.startswith("server start")]
+
+
+def another_addin_the_user_has(s):
+    """An add-in of someone else's, which the user's Excel opens at its start."""
+    path = os.path.join(s.startup, "其他.xla")
+    with open(path, "wb") as f:
+        f.write(b"someone else's add-in")
+    return s.prefix.win_path(path)
+
+
+class TouchesNothingElse:
+    def assert_touched_only_the_addin(self, s, other):
+        events = users_excel_events(s)
+        asked = {event.split(" ", 1)[1] for event in events if event.startswith("names ")}
+        self.assertLessEqual(asked, MEMBERS_ASKED)
+        self.assertNotIn("closed " + other, events)
+        self.assertFalse([e for e in events if e.startswith("close ") and "QxButton.xla" not in e])
+
+
+class InstallWithExcelOpenTest(TouchesNothingElse, unittest.TestCase):
+    # name: (the user's Excel: None for none, else how it is started; the stand-in's wishes for
+    # the run; opened there; the restart box; Excels COM starts)
+    CASES = {
+        "the user's Excel open": (dict(), {}, True, False, 0),
+        "the user's Excel busy for 3 s": (dict(), {"reject_calls_ms": 3000}, True, False, 0),
+        "the user's Excel busy past the limit":
+            (dict(), {"reject_calls_ms": PAST_THE_LIMIT_MS}, False, True, 1),
+        "the user's Excel hung past the limit":
+            (dict(), {"stall_calls_ms": PAST_THE_LIMIT_MS}, False, True, 1),
+        "Excel's window up, not yet reachable": (dict(registered=False), {}, False, True, 1),
+        "no Excel open": (None, {}, False, False, 1),
+    }
+
+    def test_install_opens_it_there_or_asks_for_a_restart(self):
+        for name, (excel, wishes, opened, restart, com_started) in self.CASES.items():
+            with self.subTest(name):
+                s = InstallerScenario()
+                try:
+                    other = another_addin_the_user_has(s)
+                    if excel is not None:
+                        s.open_users_excel(**excel)
+
+                    run = s.run(**wishes)
+                    box = s.answer_box(IDOK, screenshot_name="restart-excel") if restart else None
+                    s.prefix.driver("wait-window", SUCCESS_CAPTION)
+                    s.prefix.driver("close", SUCCESS_CAPTION)
+                    result = run.result()
+
+                    self.assertEqual(result["exit_code"], EXIT_DONE)
+                    # The box, when there is one, comes before the success window.
+                    self.assertEqual(result["windows"],
+                                     (["Setup"] if restart else []) + [SUCCESS_CAPTION])
+                    if restart:
+                        self.assertEqual(box["text"], RESTART_EXCEL)
+                        self.assertEqual(box["icon"], "information")
+                        self.assertEqual(box["buttons"], [IDOK])
+                    assert_installed(self, s)
+                    installed = s.prefix.win_path(s.installed_addin)
+                    events = users_excel_events(s)
+                    self.assertEqual("opened " + installed in events, opened)
+                    self.assertEqual("run auto macros 1 of QxButton.xla" in events, opened)
+                    self.assertEqual(len(excels_started_by_com(s)), com_started)
+                    if "reject_calls_ms" in wishes:
+                        self.assertIn("rejected a call", events)
+                    if excel is not None:
+                        self.assert_touched_only_the_addin(s, other)
+                finally:
+                    s.close()
+
+
+class RemovalWithExcelOpenTest(TouchesNothingElse, unittest.TestCase):
+    def setUp(self):
+        self.s = InstallerScenario()
+        self.addCleanup(self.s.close)
+        self.other = another_addin_the_user_has(self.s)
+        self.s.open_users_excel()
+        if self.s.run("/install", "/quiet").exit_code() != EXIT_DONE:
+            raise AssertionError("setting up: the install failed")
+        self.installed = self.s.prefix.win_path(self.s.installed_addin)
+        if "opened " + self.installed not in users_excel_events(self.s):
+            raise AssertionError("setting up: the user's Excel did not open the add-in")
+
+    def test_uninstall_closes_it_there_then_removes_it(self):
+        s = self.s
+        process = s.run()
+        self.assertEqual(s.answer_box(IDYES)["text"], UNINSTALL_QUESTION)
+        notice = s.answer_box(IDOK)
+        self.assertEqual(process.exit_code(), EXIT_DONE)
+
+        self.assertEqual(notice["text"], REMOVAL_NOTICE)
+        self.assertIsNone(s.addin_bytes())
+        self.assertFalse(s.section_exists())
+        events = users_excel_events(s)
+        closing = ["run auto macros 2 of QxButton.xla", "close QxButton.xla saving false",
+                   "closed " + self.installed]
+        self.assertEqual([e for e in events if e in closing], closing)
+        self.assertEqual(excels_started_by_com(s), [])
+        self.assert_touched_only_the_addin(s, self.other)
+
+    def test_update_closes_it_replaces_it_and_opens_it_again(self):
+        s = self.s
+        with open(os.path.join(s.program, "安装.xla"), "wb") as f:
+            f.write(NEWER_BYTES)
+        before = len(users_excel_events(s))
+
+        self.assertEqual(s.run("/install", "/quiet").exit_code(), EXIT_DONE)
+
+        assert_installed(self, s, NEWER_BYTES)
+        update = [e for e in users_excel_events(s)[before:]
+                  if e.startswith(("run auto macros", "close", "opened"))]
+        self.assertEqual(update, [
+            "run auto macros 2 of QxButton.xla", "close QxButton.xla saving false",
+            "closed " + self.installed, "opened " + self.installed,
+            "run auto macros 1 of QxButton.xla"])
+        self.assert_touched_only_the_addin(s, self.other)
+
+    def test_uninstall_with_excel_busy_past_the_limit_keeps_both(self):
+        s = self.s
+        process = s.run(reject_calls_ms=PAST_THE_LIMIT_MS)
+        s.answer_box(IDYES)
+        failure = s.answer_box(IDOK)
+        self.assertEqual(process.exit_code(), WHOLE_EXIT_FAILED)
+
+        # The Excel that holds the add-in could not let go of it, and nothing else could.
+        self.assertEqual(failure["text"], "Quorvale未能移除：" +
+                         s.prefix.describe(ERROR_SHARING_VIOLATION) + "请关闭 Excel 后重试。   ")
+        self.assertEqual(failure["icon"], "warning")
+        assert_installed(self, s)
+        self.assertIn("rejected a call", users_excel_events(s))
+
+
+class ProgramFolderThatCannotWorkTest(unittest.TestCase):
+    def missing_addin(self, s):
+        os.remove(os.path.join(s.program, "安装.xla"))
+        return None
+
+    def in_temporary_folder(self, s):
+        s.move_program(s.prefix.driver("temp-folder").rstrip("\\") + "\\Quorvale 安装 程序")
+        return None
+
+    def in_temporary_folder_by_short_name(self, s):
+        self.in_temporary_folder(s)
+        return s.prefix.driver("short-path", s.program_win + "\\QXSetup.exe")
+
+    # name: (arrange, returning the program's name to start it by or None; the message)
+    CASES = {
+        "安装.xla not beside the program": (missing_addin, ADDIN_SOURCE_MISSING),
+        "run from inside the temporary folder": (in_temporary_folder, RUNS_FROM_TEMPORARY_FOLDER),
+        "the same, started by its 8.3 name": (in_temporary_folder_by_short_name,
+                                              RUNS_FROM_TEMPORARY_FOLDER),
+    }
+
+    def test_named_before_anything_changes(self):
+        for name, (arrange, message) in self.CASES.items():
+            for quiet in (False, True):
+                with self.subTest(name, quiet=quiet):
+                    s = InstallerScenario()
+                    try:
+                        # A fresh profile: not even Excel's start-up folder may be made.
+                        os.rmdir(s.startup)
+                        exe = arrange(self, s)
+                        log = os.path.join(s.prefix.root, "qx.log")
+                        args = (["/install", "/quiet"] if quiet else []) + [
+                            "/log", s.prefix.win_path(log)]
+
+                        run = s.run(*args, exe=exe)
+                        box = None if quiet else s.answer_box(IDOK, screenshot_name="folder")
+                        result = run.result()
+
+                        self.assertEqual(result["exit_code"], WHOLE_EXIT_FAILED)
+                        if quiet:
+                            self.assertEqual(result["windows"], [])
+                        else:
+                            self.assertEqual((box["text"], box["icon"]), (message, "warning"))
+                        with open(log, encoding="utf-8-sig") as f:
+                            self.assertIn("Failed: " + message, f.read())
+                        self.assertFalse(os.path.exists(s.startup))
+                        self.assertFalse(s.application_key_exists())
+                    finally:
+                        s.close()
+
+    def test_a_folder_beside_the_temporary_one_is_not_inside_it(self):
+        s = InstallerScenario()
+        self.addCleanup(s.close)
+        # "...\Temp2" starts like "...\Temp" and is another folder.
+        s.move_program(s.prefix.driver("temp-folder").rstrip("\\") + "2\\Quorvale")
+
+        self.assertEqual(s.run("/install", "/quiet").exit_code(), EXIT_DONE)
+        assert_installed(self, s)
+
+
+if __name__ == "__main__":
+    unittest.main()
