@@ -11,6 +11,7 @@ packages=(
     wine64 xvfb xauth                                     # running the program headless
     fonts-wqy-zenhei fonts-wine                           # Chinese glyphs, caption buttons
     python3 python3-pefile icoutils imagemagick           # checks, screenshots, resources
+    git osslsigncode openssl ca-certificates              # releases: the commit, signing
 )
 
 missing=()
