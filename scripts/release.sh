@@ -73,15 +73,20 @@ version=$(sed -n 's/^#define QX_VERSION_TEXT "\(.*\)"$/\1/p' "$work/build/genera
 pe_header=$(od -An -tu4 -j 60 -N 4 "$built" | tr -d ' ')
 pe_time_stamp=$(od -An -tu4 -j $((pe_header + 8)) -N 4 "$built" | tr -d ' ')
 
+# The password reaches osslsigncode through a pipe, never its command line, which ps shows. The
+# pipe lives as long as the one command it is written on.
+sign() {
+    if [[ -n ${QXSETUP_SIGN_PASSWORD:-} ]]; then
+        osslsigncode sign -readpass <(printf '%s' "$QXSETUP_SIGN_PASSWORD") "$@"
+    else
+        osslsigncode sign "$@"
+    fi
+}
+
 release=$work/QXSetup.exe
 if ((${#signing[@]})); then
     echo "Signing"
-    # The password reaches osslsigncode through a pipe, never its command line, which ps shows.
-    password=()
-    if [[ -n ${QXSETUP_SIGN_PASSWORD:-} ]]; then
-        password=(-readpass <(printf '%s' "$QXSETUP_SIGN_PASSWORD"))
-    fi
-    osslsigncode sign "${signing[@]}" "${password[@]}" -h sha256 "${timestamping[@]}" -in "$built" -out "$release" >"$work/sign.log" 2>&1 ||
+    sign "${signing[@]}" -h sha256 "${timestamping[@]}" -in "$built" -out "$release" >"$work/sign.log" 2>&1 ||
         show_log_and_fail "$work/sign.log" "signing failed"
 
     # Trusted for this check: the chain that came with the certificate, and the system's roots.
