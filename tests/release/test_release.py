@@ -30,14 +30,15 @@ CHECK_PE = SOURCE / "tests" / "pe" / "check_pe.py"
 RELEASE_FOLDER = "QXSetup-1.01.0003"
 PE_TIME_STAMP_OFFSET, PE_CHECKSUM_OFFSET = 136, 216
 OTHER_TIME_STAMP = 1234567890
+NEXT_COMMIT_DATE = 1900000000
 
 
 def run(command, cwd, env=None):
     return subprocess.run(command, cwd=cwd, env=env, capture_output=True, text=True)
 
 
-def git(*args, cwd=SOURCE):
-    return subprocess.run(["git", *args], cwd=cwd, check=True, capture_output=True,
+def git(*args, cwd=SOURCE, env=None):
+    return subprocess.run(["git", *args], cwd=cwd, env=env, check=True, capture_output=True,
                           text=True).stdout.strip()
 
 
@@ -186,15 +187,26 @@ class ReleaseTest(unittest.TestCase):
         with self.subTest("PE checksum"):
             self.assertEqual(checksum, computed)
 
-    def test_source_date_epoch_sets_the_time_stamp(self):
-        build = self.clone_two / "build" / "i686"
-        env = dict(os.environ, SOURCE_DATE_EPOCH=str(OTHER_TIME_STAMP))
-        for command in (["cmake", "--preset", "i686"], ["cmake", "--build", "--preset", "i686"]):
-            result = run(command, self.clone_two, env)
-            self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
-        time_stamp, checksum, computed = pe_header(build / "QXSetup.exe")
-        self.assertEqual(time_stamp, OTHER_TIME_STAMP)
-        self.assertEqual(checksum, computed)
+    def test_time_stamp_follows_the_commit_or_source_date_epoch(self):
+        """In the developer's build folder: a new commit relinks with its date."""
+        env = dict(os.environ, GIT_COMMITTER_DATE="@%d +0000" % NEXT_COMMIT_DATE)
+        env.pop("SOURCE_DATE_EPOCH", None)
+        git("-c", "user.name=QXSetup test", "-c", "user.email=test@invalid", "commit", "--quiet",
+            "--allow-empty", "-m", "a later commit", cwd=self.clone_two, env=env)
+        exe = self.clone_two / "build" / "i686" / "QXSetup.exe"
+        for name, build_env, commands, expected in [
+            ("a new commit", env, [["cmake", "--build", "--preset", "i686"]], NEXT_COMMIT_DATE),
+            ("SOURCE_DATE_EPOCH", dict(env, SOURCE_DATE_EPOCH=str(OTHER_TIME_STAMP)),
+             [["cmake", "--preset", "i686"], ["cmake", "--build", "--preset", "i686"]],
+             OTHER_TIME_STAMP),
+        ]:
+            with self.subTest(name):
+                for command in commands:
+                    result = run(command, self.clone_two, build_env)
+                    self.assertEqual(result.returncode, 0, result.stdout + result.stderr)
+                time_stamp, checksum, computed = pe_header(exe)
+                self.assertEqual(time_stamp, expected)
+                self.assertEqual(checksum, computed)
 
     def test_nothing_of_the_build_machine_in_the_exe(self):
         traces = ["qx-clone-one", "qx-clone-two", "qx-a-longer-folder-name", "qx-release-one-tmp",
