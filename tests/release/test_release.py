@@ -217,7 +217,8 @@ class ReleaseTest(unittest.TestCase):
             for trace in traces:
                 with self.subTest(trace):
                     for encoding in ("utf-8", "utf-16-le"):
-                        self.assertNotIn(trace.encode(encoding), exe, encoding)
+                        offset = exe.find(trace.encode(encoding))
+                        self.assertEqual(offset, -1, "found in %s at offset %d" % (encoding, offset))
 
     def test_signed_release(self):
         release = self.signed
