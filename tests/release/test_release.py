@@ -96,6 +96,7 @@ class ReleaseTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.tmp = Path(tempfile.mkdtemp(prefix="qxsetup-release-test."))
+        cls.addClassCleanup(shutil.rmtree, cls.tmp, ignore_errors=True)
         cls.commit = git("rev-parse", "HEAD")
         cls.commit_date = int(git("log", "-1", "--format=%ct", cls.commit))
         if git("status", "--porcelain"):
@@ -120,10 +121,6 @@ class ReleaseTest(unittest.TestCase):
             cls.signed = Release(cls.clone_two, cls.environment(
                 "qx-release-two-tmp", QXSETUP_SIGN_PFX=signer.pfx,
                 QXSETUP_SIGN_PASSWORD=signer.password, QXSETUP_TIMESTAMP_URL=url))
-
-    @classmethod
-    def tearDownClass(cls):
-        shutil.rmtree(cls.tmp, ignore_errors=True)
 
     @classmethod
     def clone(cls, name):
