@@ -28,7 +28,6 @@ import throwaway_signing  # noqa: E402
 
 CHECK_PE = SOURCE / "tests" / "pe" / "check_pe.py"
 RELEASE_FOLDER = "QXSetup-1.01.0003"
-PE_TIME_STAMP_OFFSET, PE_CHECKSUM_OFFSET = 136, 216
 OTHER_TIME_STAMP = 1234567890
 NEXT_COMMIT_DATE = 1900000000
 
@@ -52,21 +51,6 @@ def first_difference(a, b):
 def pe_header(path):
     pe = pefile.PE(str(path), fast_load=True)
     return pe.FILE_HEADER.TimeDateStamp, pe.OPTIONAL_HEADER.CheckSum, pe.generate_checksum()
-
-
-def without_signature(signed):
-    """The signed exe as it was before signing: the certificate table and its directory entry
-    gone, the checksum recomputed."""
-    pe = pefile.PE(data=signed)
-    security = pe.OPTIONAL_HEADER.DATA_DIRECTORY[
-        pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]]
-    data = bytearray(signed[:security.VirtualAddress])
-    pe = pefile.PE(data=bytes(data))
-    entry = pe.OPTIONAL_HEADER.DATA_DIRECTORY[
-        pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]]
-    entry.VirtualAddress = entry.Size = 0
-    pe.OPTIONAL_HEADER.CheckSum = pe.generate_checksum()
-    return pe.write()
 
 
 class Release:
@@ -131,12 +115,12 @@ class ReleaseTest(unittest.TestCase):
         return path
 
     @classmethod
-    def environment(cls, tmp_name, **signing):
+    def environment(cls, tmp_name, **variables):
         """Nothing of the caller's signing or time stamp; osslsigncode and openssl through
         stand-ins that log their command lines; a temporary folder to look for in the exe."""
         env = {k: v for k, v in os.environ.items()
                if not k.startswith("QXSETUP_") and k != "SOURCE_DATE_EPOCH"}
-        env.update({k: str(v) for k, v in signing.items()})
+        env.update({k: str(v) for k, v in variables.items()})
         (cls.tmp / tmp_name).mkdir(exist_ok=True)
         env["TMPDIR"] = str(cls.tmp / tmp_name)
         env["PATH"] = "%s:%s" % (cls.logging_tools(), env["PATH"])
@@ -168,6 +152,13 @@ class ReleaseTest(unittest.TestCase):
         env = cls.environment("qx-plain-build-tmp", USER=cls.user, LOGNAME=cls.user)
         subprocess.run(command, cwd=clone, env=env, check=True)
         return (clone / "build" / "i686" / "QXSetup.exe").read_bytes()
+
+    def signature_removed(self, exe):
+        """As README tells administrators to compare a signed download with a rebuild."""
+        out = self.tmp / "signature-removed.exe"
+        subprocess.run(["osslsigncode", "remove-signature", "-in", str(exe), "-out", str(out)],
+                       check=True, capture_output=True)
+        return out.read_bytes()
 
     def assert_released(self, release):
         self.assertEqual(release.result.returncode, 0, release.output)
@@ -232,7 +223,7 @@ class ReleaseTest(unittest.TestCase):
             ("RELEASE.txt signature", notes["Signature"].split(",")[0].strip(), "Authenticode"),
             ("RELEASE.txt commit", notes["Commit"].strip(), self.commit),
             ("the build inside the signature", first_difference(
-                without_signature(exe.read_bytes()), self.unsigned.exe()), None),
+                self.signature_removed(exe), self.unsigned.exe()), None),
         ]:
             with self.subTest(name):
                 self.assertEqual(actual, expected, verdict)
