@@ -2,6 +2,7 @@
 # folder, so that the link graph is the folders' one-way order:
 # app (the exe) -> ui -> host, and app -> installer -> the host interface only.
 enable_language(RC)
+include(${CMAKE_CURRENT_LIST_DIR}/Reproducible.cmake)
 
 # What every piece of the shipped program is compiled with. No exceptions and no RTTI: the
 # code uses neither, and either would link the runtime's unwinder. One thread, so function-local
@@ -58,6 +59,7 @@ add_executable(QXSetup WIN32
 target_include_directories(QXSetup PRIVATE ${QX_GENERATED_DIR} ${PROJECT_SOURCE_DIR}/resources)
 target_link_libraries(QXSetup PRIVATE qxcore qxui qxhost)
 qx_program_code(QXSetup)
+qx_reproducible_link(QXSetup)
 qx_warnings(QXSetup)
 target_link_options(QXSetup PRIVATE
     -municode

@@ -12,6 +12,7 @@ packages=(
     wine64 wine32:i386 xvfb xauth                         # running the program headless
     fonts-wqy-zenhei fonts-wine                           # Chinese glyphs, caption buttons
     python3 python3-pefile icoutils imagemagick           # checks, screenshots, resources
+    git osslsigncode openssl ca-certificates              # releases: the commit, signing
 )
 
 if [[ $(id -u) -ne 0 ]]; then
