@@ -37,10 +37,11 @@ class InstallerScenario:
     """program_folder_name is a folder under the test's own folder; program_win_path, when
     given, a Windows path inside the prefix instead (C:\\Program Files (x86)\\…)."""
 
-    def __init__(self, program_folder_name="Quorvale 程序 文件夹", program_win_path=None):
+    def __init__(self, program_folder_name="Quorvale 程序 文件夹", program_win_path=None,
+                 exe_source=None):
         # The program under test: the shipped 32-bit QXSetup.exe, or its 64-bit twin where
-        # this machine runs no 32-bit code (run_module.py decides).
-        self.exe_source = required_env("QXSETUP_EXE")
+        # this machine runs no 32-bit code (run_module.py decides); exe_source, a signed copy.
+        self.exe_source = exe_source or required_env("QXSETUP_EXE")
         self.bits = pe_bits(self.exe_source)
         self.prefix = Prefix(name="installer")
         if program_win_path:

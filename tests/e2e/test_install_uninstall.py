@@ -1,7 +1,11 @@
-"""The install/uninstall toggle, run for real under wine64 with the stand-in Excel."""
+"""The install/uninstall toggle, run for real under Wine with the stand-in Excel."""
 
 import os
+import sys
+import tempfile
 import unittest
+
+from harness import required_env
 
 import glyphs
 
@@ -91,6 +95,33 @@ class ToggleTest(unittest.TestCase):
 
         self.assertEqual(notice["text"], REMOVAL_NOTICE)
         self.assertFalse(os.path.exists(s.installed_addin))
+
+
+class SignedProgramTest(unittest.TestCase):
+    """What a release ships is the exe signed: its signature must not stop it working."""
+
+    def test_the_signed_exe_installs_and_uninstalls(self):
+        sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..",
+                                        "release"))
+        import throwaway_signing
+
+        folder = tempfile.mkdtemp(prefix="signed-", dir=required_env("QXSETUP_E2E_WORK"))
+        signer = throwaway_signing.make_code_signing_ca(folder)
+        signed = os.path.join(folder, "QXSetup.exe")
+        throwaway_signing.sign(required_env("QXSETUP_EXE"), signed, signer)
+        verified, output = throwaway_signing.verify(signed, signer)
+        self.assertTrue(verified, output)
+        s = InstallerScenario(exe_source=signed)
+        self.addCleanup(s.close)
+
+        self.assertEqual(s.install(), 0)
+        assert_installed(self, s)
+        process = s.start()
+        self.assertEqual(s.answer_box(IDYES)["text"], UNINSTALL_QUESTION)
+        self.assertEqual(s.answer_box(IDOK)["text"], REMOVAL_NOTICE)
+        self.assertEqual(process.wait(), 0)
+        self.assertIsNone(s.addin_bytes())
+        self.assertFalse(s.section_exists())
 
 
 class WhereTheProgramLivesTest(unittest.TestCase):
