@@ -39,9 +39,9 @@ Outcome<std::wstring> FindOrdinaryFile(const std::wstring& path) {
         return std::wstring();
     }
     WIN32_FIND_DATAW found = {};
-    const HANDLE search =
-        FindFirstFileExW(path.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
-    if (search == INVALID_HANDLE_VALUE) {
+    const UniqueFind search(
+        FindFirstFileExW(path.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0));
+    if (!search) {
         const DWORD error = GetLastError();
         if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
             error == ERROR_NO_MORE_FILES) {
@@ -49,7 +49,6 @@ Outcome<std::wstring> FindOrdinaryFile(const std::wstring& path) {
         }
         return Win32Failure(error);
     }
-    const UniqueFindHandle owner(search);
     if ((found.dwFileAttributes & kNotOrdinary) != 0) {
         return std::wstring();
     }
@@ -118,9 +117,9 @@ Status CreateFolderWithParents(const std::wstring& path) {
 
 Outcome<std::string> ReadWholeFile(const std::wstring& path) {
     // Shared as widely as possible: Excel keeps a loaded add-in open.
-    const UniqueHandle file(NullIfInvalid(CreateFileW(
-        path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
+    const UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         return LastWin32Failure();
     }
@@ -151,8 +150,8 @@ Outcome<std::string> ReadWholeFile(const std::wstring& path) {
 }
 
 Status WriteWholeFile(const std::wstring& path, const std::string& bytes) {
-    const UniqueHandle file(NullIfInvalid(CreateFileW(
-        path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)));
+    const UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         return LastWin32Failure();
     }

@@ -17,7 +17,7 @@ public:
     void Write(const std::wstring& line);
 
 private:
-    UniqueHandle file_;
+    UniqueFile file_;
 };
 
 } // namespace qx

@@ -4,29 +4,54 @@
 
 #include <oleauto.h>
 
-#include <memory>
-#include <type_traits>
 #include <utility>
 
 namespace qx {
 
-// One owner per handle kind: a unique_ptr whose deleter calls the handle's own close function.
-template <typename Handle, auto Close> struct HandleCloser {
-    using pointer = Handle;
-    void operator()(Handle handle) const { Close(handle); }
+// What a handle kind means by "no handle": null for most; INVALID_HANDLE_VALUE for what
+// CreateFileW and FindFirstFileW return, so that a failed open can never look like a handle.
+struct NullIsEmpty {
+    template <typename Handle> static Handle Value() { return Handle(); }
 };
-template <typename Handle, auto Close>
-using UniqueHandleOf = std::unique_ptr<std::remove_pointer_t<Handle>, HandleCloser<Handle, Close>>;
+struct InvalidIsEmpty {
+    template <typename Handle> static Handle Value() { return INVALID_HANDLE_VALUE; }
+};
+
+// One owner per handle kind: holds one handle and closes it with the kind's own function.
+// Move-only, and no implicit conversion either way.
+template <typename Handle, auto Close, typename Empty = NullIsEmpty> class UniqueHandleOf {
+public:
+    UniqueHandleOf() = default;
+    explicit UniqueHandleOf(Handle handle) : handle_(handle) {}
+    UniqueHandleOf(UniqueHandleOf&& other) noexcept : handle_(other.release()) {}
+    UniqueHandleOf& operator=(UniqueHandleOf&& other) noexcept {
+        reset(other.release());
+        return *this;
+    }
+    UniqueHandleOf(const UniqueHandleOf&) = delete;
+    UniqueHandleOf& operator=(const UniqueHandleOf&) = delete;
+    ~UniqueHandleOf() { reset(); }
+
+    Handle get() const { return handle_; }
+    explicit operator bool() const { return handle_ != Empty::template Value<Handle>(); }
+    Handle release() { return std::exchange(handle_, Empty::template Value<Handle>()); }
+    void reset(Handle handle = Empty::template Value<Handle>()) {
+        const Handle old = std::exchange(handle_, handle);
+        if (old != Empty::template Value<Handle>()) {
+            Close(old);
+        }
+    }
+
+private:
+    Handle handle_ = Empty::template Value<Handle>();
+};
 
 using UniqueHandle = UniqueHandleOf<HANDLE, &CloseHandle>;
-using UniqueFindHandle = UniqueHandleOf<HANDLE, &FindClose>;
+using UniqueFile = UniqueHandleOf<HANDLE, &CloseHandle, InvalidIsEmpty>;
+using UniqueFind = UniqueHandleOf<HANDLE, &FindClose, InvalidIsEmpty>;
 using UniqueHKey = UniqueHandleOf<HKEY, &RegCloseKey>;
 using UniqueHGlobal = UniqueHandleOf<HGLOBAL, &GlobalFree>;
 using UniqueHFont = UniqueHandleOf<HFONT, &DeleteObject>;
-using UniqueHBitmap = UniqueHandleOf<HBITMAP, &DeleteObject>;
-using UniqueHBrush = UniqueHandleOf<HBRUSH, &DeleteObject>;
-using UniqueMemoryDc = UniqueHandleOf<HDC, &DeleteDC>;
-using UniqueBstr = UniqueHandleOf<BSTR, &SysFreeString>;
 // Memory the system allocated for the caller (FORMAT_MESSAGE_ALLOCATE_BUFFER and the like).
 template <typename T> using UniqueLocalMemory = UniqueHandleOf<T*, &LocalFree>;
 
@@ -34,24 +59,6 @@ inline void ReleaseScreenDc(HDC dc) {
     ReleaseDC(nullptr, dc);
 }
 using UniqueScreenDc = UniqueHandleOf<HDC, &ReleaseScreenDc>;
-
-// CreateFileW and a few others say "no handle" with INVALID_HANDLE_VALUE rather than null.
-inline HANDLE NullIfInvalid(HANDLE handle) {
-    return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
-}
-
-// Puts back the object a DC had selected before.
-class ScopedSelectObject {
-public:
-    ScopedSelectObject(HDC dc, HGDIOBJ object) : dc_(dc), previous_(SelectObject(dc, object)) {}
-    ScopedSelectObject(const ScopedSelectObject&) = delete;
-    ScopedSelectObject& operator=(const ScopedSelectObject&) = delete;
-    ~ScopedSelectObject() { SelectObject(dc_, previous_); }
-
-private:
-    HDC dc_;
-    HGDIOBJ previous_;
-};
 
 // Owns one reference of a COM interface.
 template <typename Interface> class ComPtr {

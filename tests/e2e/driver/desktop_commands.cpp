@@ -4,13 +4,14 @@
 #include "toplevel.h"
 
 #include "host/ScopedWin.h"
+#include "tests/e2e/tool_owners.h"
 
 #include <string>
 
 namespace qxdriver {
 namespace {
 
-using UniqueWindow = qx::UniqueHandleOf<HWND, &DestroyWindow>;
+using qxtools::UniqueWindow;
 
 struct Listing {
     const std::wstring* title;

@@ -3,6 +3,7 @@
 #include "toplevel.h"
 
 #include "host/ScopedWin.h"
+#include "tests/e2e/tool_owners.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -51,14 +52,14 @@ template <typename Draw> Pixels render(int width, int height, Draw draw) {
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    const qx::UniqueHBitmap bitmap(
+    const qxtools::UniqueHBitmap bitmap(
         CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    const qx::UniqueMemoryDc dc(CreateCompatibleDC(nullptr));
+    const qxtools::UniqueMemoryDc dc(CreateCompatibleDC(nullptr));
     if (!bitmap || !dc)
         throw Failure("cannot create a bitmap to compare icons");
     Pixels pixels;
     {
-        const qx::ScopedSelectObject selected(dc.get(), bitmap.get());
+        const qxtools::ScopedSelectObject selected(dc.get(), bitmap.get());
         draw(dc.get());
         GdiFlush();
         pixels.width = width;
@@ -86,7 +87,7 @@ Pixels draw_system_icon(const wchar_t* resource, int width, int height, uint32_t
     return render(width, height, [&](HDC dc) {
         const COLORREF colour =
             RGB((background >> 16) & 0xFF, (background >> 8) & 0xFF, background & 0xFF);
-        const qx::UniqueHBrush brush(CreateSolidBrush(colour));
+        const qxtools::UniqueHBrush brush(CreateSolidBrush(colour));
         RECT all{0, 0, width, height};
         FillRect(dc, &all, brush.get());
         if (icon)

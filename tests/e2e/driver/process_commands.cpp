@@ -2,6 +2,7 @@
 
 #include "host/ScopedWin.h"
 #include "toplevel.h"
+#include "tests/e2e/tool_owners.h"
 
 #include <psapi.h>
 #include <tlhelp32.h>
@@ -15,8 +16,7 @@ namespace qxdriver {
 // Lets a test see a process nobody handed it, such as a server COM started.
 int cmd_processes(const Invocation& call) {
     require_args(call, 1, "processes IMAGE_NAME");
-    const qx::UniqueHandle snapshot(
-        qx::NullIfInvalid(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0)));
+    const qxtools::UniqueSnapshot snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot)
         throw Failure("CreateToolhelp32Snapshot failed: " + win32_error_text(GetLastError()));
     PROCESSENTRY32W entry{};
@@ -135,8 +135,8 @@ int cmd_run(const Invocation& call) {
     std::string windows;
     for (const auto& title : seen.titles)
         windows += (windows.empty() ? "" : ",") + json_string(title);
-    write_stdout("{\"exit_code\":" + std::to_string(exit_code) + ",\"bits\":" +
-                 (wow64 ? "32" : "64") + ",\"windows\":[" + windows + "]}\n");
+    write_stdout("{\"exit_code\":" + std::to_string(exit_code) +
+                 ",\"bits\":" + (wow64 ? "32" : "64") + ",\"windows\":[" + windows + "]}\n");
     return 0;
 }
 

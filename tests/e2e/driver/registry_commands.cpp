@@ -64,8 +64,8 @@ qx::UniqueHKey open_key(const Root& root, const std::wstring& path, REGSAM acces
 qx::UniqueHKey create_key(const Root& root, const std::wstring& path, DWORD options,
                           DWORD* disposition, LSTATUS& status) {
     HKEY raw = nullptr;
-    status = RegCreateKeyExW(root.key, path.c_str(), 0, nullptr, options,
-                             KEY_SET_VALUE | root.view, nullptr, &raw, disposition);
+    status = RegCreateKeyExW(root.key, path.c_str(), 0, nullptr, options, KEY_SET_VALUE | root.view,
+                             nullptr, &raw, disposition);
     return qx::UniqueHKey(status == ERROR_SUCCESS ? raw : nullptr);
 }
 
@@ -74,7 +74,8 @@ qx::UniqueHKey create_key(const Root& root, const std::wstring& path, DWORD opti
 int cmd_reg_get(const Invocation& call) {
     require_args(call, 3, "reg-get ROOT KEY VALUE");
     LSTATUS status = ERROR_SUCCESS;
-    const qx::UniqueHKey key = open_key(parse_root(call.args[0]), call.args[1], KEY_QUERY_VALUE, status);
+    const qx::UniqueHKey key =
+        open_key(parse_root(call.args[0]), call.args[1], KEY_QUERY_VALUE, status);
     if (status == ERROR_FILE_NOT_FOUND)
         return report_missing(status, call.args[1]);
     check(status, "RegOpenKeyExW");
@@ -167,8 +168,9 @@ int cmd_reg_delete_tree(const Invocation& call) {
     // the asked view first, emptied, then removed in that view.
     const Root root = parse_root(call.args[0]);
     LSTATUS status = ERROR_SUCCESS;
-    const qx::UniqueHKey key = open_key(
-        root, call.args[1], DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | KEY_SET_VALUE, status);
+    const qx::UniqueHKey key =
+        open_key(root, call.args[1],
+                 DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE | KEY_SET_VALUE, status);
     if (status == ERROR_FILE_NOT_FOUND)
         return report_missing(status, call.args[1]);
     check(status, "RegOpenKeyExW");

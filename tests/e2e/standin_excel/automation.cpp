@@ -4,6 +4,7 @@
 #include "open_workbooks.h"
 #include "server_lifetime.h"
 #include "settings.h"
+#include "tests/e2e/tool_owners.h"
 
 #include <atomic>
 #include <string>
@@ -69,7 +70,7 @@ std::wstring text_argument(const DISPPARAMS* params, UINT index) {
 }
 
 HRESULT put_text(VARIANT* result, const std::wstring& text) {
-    qx::UniqueBstr value(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
+    qxtools::UniqueBstr value(SysAllocStringLen(text.data(), static_cast<UINT>(text.size())));
     if (!value)
         return E_OUTOFMEMORY;
     V_VT(result) = VT_BSTR;
@@ -92,8 +93,8 @@ HRESULT raise(EXCEPINFO* exception, const std::wstring& description, SCODE scode
         *exception = EXCEPINFO{};
         exception->wCode = scode ? 0 : 1004;
         exception->scode = scode;
-        qx::UniqueBstr source(SysAllocString(L"Microsoft Excel"));
-        qx::UniqueBstr text(SysAllocString(description.c_str()));
+        qxtools::UniqueBstr source(SysAllocString(L"Microsoft Excel"));
+        qxtools::UniqueBstr text(SysAllocString(description.c_str()));
         exception->bstrSource = source.release();
         exception->bstrDescription = text.release();
     }

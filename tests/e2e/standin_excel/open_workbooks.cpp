@@ -31,9 +31,8 @@ OpenWorkbook* open_workbook(const std::wstring& path, DWORD& error) {
     const std::wstring name = file_name_of(path);
     if (OpenWorkbook* open = find_workbook(name))
         return open;
-    qx::UniqueHandle file(
-        qx::NullIfInvalid(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
+    qx::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
         error = GetLastError();
         log_event(L"could not open " + path + L": error " + std::to_wstring(error));
@@ -74,8 +73,7 @@ long count_workbooks() {
 
 void open_addins_in(const std::wstring& folder) {
     WIN32_FIND_DATAW found{};
-    const qx::UniqueFindHandle search(
-        qx::NullIfInvalid(FindFirstFileW((folder + L"\\*.xla").c_str(), &found)));
+    const qx::UniqueFind search(FindFirstFileW((folder + L"\\*.xla").c_str(), &found));
     if (!search)
         return;
     do {

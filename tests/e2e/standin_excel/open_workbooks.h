@@ -12,7 +12,7 @@ namespace standin {
 struct OpenWorkbook {
     std::wstring name;      // the file name, by which Workbooks.Item finds it
     std::wstring full_name; // the path it was opened by
-    qx::UniqueHandle file;
+    qx::UniqueFile file;
 };
 
 // Opens the file at `path`, or hands back the open workbook of that name. Null, with the

@@ -5,6 +5,7 @@
 #include "open_workbooks.h"
 #include "server_lifetime.h"
 #include "settings.h"
+#include "tests/e2e/tool_owners.h"
 
 #include <objidl.h>
 
@@ -86,7 +87,7 @@ LRESULT CALLBACK window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lp
     return DefWindowProcW(window, message, wparam, lparam);
 }
 
-using UniqueWindow = qx::UniqueHandleOf<HWND, &DestroyWindow>;
+using qxtools::UniqueWindow;
 
 UniqueWindow show_main_window() {
     WNDCLASSW registered{};
