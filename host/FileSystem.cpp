@@ -85,7 +85,14 @@ Status ClearHiddenSystemReadOnly(const std::wstring& path) {
 
 Status DeleteFileAt(const std::wstring& path) {
     if (!DeleteFileW(path.c_str())) {
-        return LastWin32Failure();
+        HostError error = LastWin32Failure();
+        // Access is denied for a file in use by some programs, and for a read-only one.
+        if (error.number == ERROR_ACCESS_DENIED) {
+            const DWORD attributes = GetFileAttributesW(path.c_str());
+            error.readOnly = attributes != INVALID_FILE_ATTRIBUTES &&
+                             (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+        }
+        return error;
     }
     return Completed();
 }

@@ -194,7 +194,9 @@ void MainMod::Remove() {
         if (closedInExcel) {
             OpenInUsersExcel(L"Open the add-in again in the user's Excel");
         }
-        Fail(RemovalFailedMessage(deleted.error().description));
+        // Closing Excel would not help with a read-only file.
+        Fail(deleted.error().readOnly ? std::wstring(kInstalledAddinReadOnly)
+                                      : RemovalFailedMessage(deleted.error().description));
         return;
     }
 

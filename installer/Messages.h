@@ -28,6 +28,10 @@ inline constexpr wchar_t kRunsFromTemporaryFolder[] =
     L"请先把全部文件解压到一个固定的文件夹，再从那里运行本程序。"
     L"未做任何更改。   ";
 
+// Someone made the installed add-in read-only; clearing that is theirs to decide.
+inline constexpr wchar_t kInstalledAddinReadOnly[] =
+    L"Quorvale未能移除：文件“QxButton.xla”是只读的。请取消其只读属性后重试。   ";
+
 inline constexpr wchar_t kNothingToRemove[] = L"Quorvale尚未安装，无需卸载。   ";
 inline constexpr wchar_t kUsage[] =
     L"用法：QXSetup.exe [/install | /uninstall | /status] [/quiet] [/log <文件>]\r\n"

@@ -173,6 +173,9 @@ Outcome<std::wstring> FakeHost::FindFile(const std::wstring& path) {
 Status FakeHost::CopyFile(const std::wstring& source, const std::wstring& destination) {
     calls.push_back(L"CopyFile " + source + L" -> " + destination);
     if (auto error = Forced(Op::CopyFile)) {
+        if (failedCopyLeavesPart && files.count(source) != 0) {
+            files[destination] = files[source].substr(0, files[source].size() / 2);
+        }
         return *error;
     }
     if (files.count(source) == 0) {
@@ -230,7 +233,9 @@ Status FakeHost::DeleteFile(const std::wstring& path) {
         return SharingViolation();
     }
     if (readOnlyFiles.count(path) != 0) {
-        return DefaultError();
+        HostError error = DefaultError();
+        error.readOnly = true;
+        return error;
     }
     files.erase(path);
     hiddenFiles.erase(path);

@@ -4,10 +4,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace qx::testing {
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
+using ::testing::Not;
 using Op = FakeHost::Op;
 
 const std::wstring kQuestion = L"AskYesNo Quorvale已经安装，是否要卸载？   ";
@@ -57,6 +61,7 @@ TEST_F(UninstallTest, AnythingButYesChangesNothing) {
 
         Run();
 
+        ASSERT_FALSE(host.calls.empty());
         EXPECT_EQ(host.calls.back(), kQuestion) << "answer " << answer;
         EXPECT_TRUE(NothingChanged()) << "answer " << answer;
         EXPECT_EQ(host.files.size(), 2u);
@@ -69,6 +74,7 @@ TEST_F(UninstallTest, AQuestionThatCannotBeAskedChangesNothing) {
 
     Run();
 
+    ASSERT_FALSE(host.calls.empty());
     EXPECT_EQ(host.calls.back(), kQuestion);
     EXPECT_TRUE(NothingChanged());
     EXPECT_TRUE(host.shownMessages.empty());
@@ -86,21 +92,40 @@ TEST_F(UninstallTest, AFailedExistenceTestLeadsToTheQuestion) {
                                         L"ReadStartupPath", L"FindFile " + kInstalled, kQuestion));
 }
 
-// An add-in that cannot be removed (Excel has it open) keeps its record, and the user is told
-// what stopped the removal instead of being told it is gone.
-TEST_F(UninstallTest, AnAddinThatCannotBeRemovedKeepsItsRecordAndIsReported) {
-    host.lockedFiles.insert(kInstalled);
+// An add-in that cannot be removed keeps its record, and the user is told what stopped the
+// removal instead of being told it is gone: Excel holding it, or its read-only attribute, which
+// is left as it is: someone set it.
+struct RemovalFailure {
+    const char* name;
+    std::function<void(FakeHost&)> arrange;
+    std::wstring message;
+};
 
-    Run();
+TEST_F(UninstallTest, AnAddinThatCannotBeRemovedKeepsItsRecordAndSaysWhy) {
+    const RemovalFailure cases[] = {
+        {"in use", [](FakeHost& h) { h.lockedFiles.insert(kInstalled); },
+         L"Quorvale未能移除：另一个程序正在使用此文件，进程无法访问。请关闭 Excel 后重试。   "},
+        {"read-only", [](FakeHost& h) { h.readOnlyFiles.insert(kInstalled); },
+         L"Quorvale未能移除：文件“QxButton.xla”是只读的。请取消其只读属性后重试。   "},
+    };
+    for (const RemovalFailure& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeHost world;
+        world.files[kInstalled] = "installed add-in";
+        world.settingsSections[L"Tanrebo Software\\Merrowin"] = {{L"Unit", L"Halvetri"},
+                                                                 {L"Other", L"x"}};
+        c.arrange(world);
 
-    const std::wstring failed =
-        L"Quorvale未能移除：另一个程序正在使用此文件，进程无法访问。请关闭 Excel 后重试。   ";
-    ASSERT_FALSE(host.calls.empty());
-    EXPECT_EQ(host.calls.back(), L"Warn " + failed);
-    EXPECT_TRUE(NothingChanged());
-    EXPECT_EQ(host.Setting(L"Tanrebo Software", L"Merrowin", L"Other"), L"x");
-    EXPECT_THAT(host.shownMessages,
-                ElementsAre(L"AskYesNo: Quorvale已经安装，是否要卸载？   ", L"Warn: " + failed));
+        MainMod mainMod(world);
+        mainMod.Main();
+
+        EXPECT_EQ(mainMod.ExitCode(), 1603);
+        EXPECT_THAT(world.shownMessages, ElementsAre(L"AskYesNo: Quorvale已经安装，是否要卸载？   ",
+                                                     L"Warn: " + c.message));
+        EXPECT_EQ(world.files.count(kInstalled), 1u);
+        EXPECT_EQ(world.Setting(L"Tanrebo Software", L"Merrowin", L"Other"), L"x");
+        EXPECT_THAT(world.calls, Not(Contains(L"MakeFileOrdinary " + kInstalled)));
+    }
 }
 
 // After Yes, these failures still end in the removal notice: the add-in is gone either way.
@@ -121,7 +146,9 @@ TEST_P(StillRemovedTest, EndsWithTheRemovalNotice) {
     Run();
 
     EXPECT_EQ(host.files.count(kInstalled), 0u);
+    ASSERT_FALSE(host.shownMessages.empty());
     EXPECT_EQ(host.shownMessages.back(), L"Inform: Quorvale已经从您的系统中移除！   ");
+    ASSERT_FALSE(host.calls.empty());
     EXPECT_EQ(host.calls.back(), kNotice);
 }
 
