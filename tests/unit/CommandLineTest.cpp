@@ -67,6 +67,7 @@ TEST(CommandLineTest, RefusesWhatIsUnknownRepeatedIncompleteOrContradictory) {
         {"status and install", {L"/status", L"/install"}, false},
         {"help asked twice", {L"/?", L"/help"}, false},
         {"a log without its file", {L"/install", L"/log"}, false},
+        {"a log with an empty file name", {L"/install", L"/quiet", L"/log", L""}, true},
         {"a switch where the log file should be", {L"/log", L"/quiet", L"/install"}, true},
         {"two logs", {L"/log", L"a.log", L"/log", L"b.log"}, false},
         {"quiet with the toggle, which must ask", {L"/quiet"}, true},

@@ -70,6 +70,8 @@ public:
     std::set<std::wstring> settingsApplications; // application keys present
     std::map<std::wstring, std::map<std::wstring, std::wstring>> settingsSections; // "app\\sec"
     std::optional<std::int16_t> userAnswer = kAnswerYes; // nullopt: the box cannot be shown
+    // As CopyFileW can, a copy that fails leaves the destination half-written.
+    bool failedCopyLeavesPart = false;
     // Forced failures: the nth call (1-based) of an operation fails with this error.
     std::map<std::pair<Op, int>, HostError> failures;
 

@@ -175,6 +175,7 @@ TEST_F(InstallTest, AWindowThatCannotOpenEndsTheRunWithTheInstallInPlace) {
 
     Run();
 
+    ASSERT_FALSE(host.calls.empty());
     EXPECT_EQ(host.calls.back(), L"ShowSuccessWindow");
     EXPECT_EQ(host.files[kInstalled], "add-in bytes");
     EXPECT_EQ(host.Setting(L"Tanrebo Software", L"Merrowin", L"Unit"), L"Halvetri");

@@ -81,6 +81,18 @@ TEST_F(RunModeTest, InstallOverAnInstalledAddinUpdatesItWithoutAsking) {
     EXPECT_FALSE(ShowedAnything(host));
 }
 
+// A record deleted by hand or by a cleaner leaves an add-in that still needs updating.
+TEST_F(RunModeTest, InstallOverAnAddinWhoseRecordIsGoneUpdatesItAndWritesTheRecord) {
+    InstallEarlier();
+    host.settingsSections.erase(kRecord);
+
+    EXPECT_EQ(Run(RunMode::Install, true), 0);
+
+    EXPECT_EQ(host.files[kInstalled], "new add-in");
+    EXPECT_EQ(Record(L"Path"), kProgram + L"\\TORVA.xls");
+    EXPECT_EQ(Record(L"Unit"), L"Halvetri");
+}
+
 // A failed update puts back what was there: the earlier add-in and the earlier record.
 struct FailedUpdate {
     const char* name;
@@ -113,6 +125,12 @@ INSTANTIATE_TEST_SUITE_P(
     EachFailure, FailedUpdateTest,
     ::testing::Values(
         FailedUpdate{"CopyRefused", [](FakeHost& h) { h.Fail(Op::CopyFile); }, kEarlierPath},
+        FailedUpdate{"CopyBrokeOffHalfWay",
+                     [](FakeHost& h) {
+                         h.Fail(Op::CopyFile);
+                         h.failedCopyLeavesPart = true;
+                     },
+                     kEarlierPath},
         FailedUpdate{"SourceMissing", [](FakeHost& h) { h.files.erase(kSource); }, kEarlierPath},
         FailedUpdate{"PathWriteRefused",
                      [](FakeHost& h) { h.FailNth(Op::SaveSetting, 1, FakeHost::DefaultError()); },
@@ -321,6 +339,7 @@ TEST_F(RunModeTest, TheLogGivesAFailuresNumberAndDescriptionAndWhatWasPutBack) {
                                         L"无法在易失性父项下创建稳定子项。"));
     EXPECT_THAT(host.logLines, Contains(L"Put the earlier add-in back: done"));
     EXPECT_THAT(host.logLines, Contains(L"Put back the record's Path: done"));
+    ASSERT_FALSE(host.logLines.empty());
     EXPECT_EQ(host.logLines.back(),
               L"Failed: Quorvale安装失败：无法在易失性父项下创建稳定子项。   ");
 }
