@@ -428,21 +428,20 @@ class Prefix:
         self._processes.append(process)
         return process
 
-    def run(self, exe_unix_path, args=(), timeout=WAIT, bits=None):
+    def run(self, exe_unix_path, args=(), timeout=WAIT):
         """Starts a program the way start() does, but through the driver, so that its whole
-        exit code and the code it ran as can be read (DriverRun.result). bits: what the
-        program is, when its path cannot be read from here (a Windows short name)."""
+        exit code and the code it ran as can be read (DriverRun.result)."""
         index = len(self._processes)
         local = self.local_path(exe_unix_path)
         output = os.path.join(self.root, "%02d-run-%s.json" % (index, os.path.basename(local)))
-        # A Windows path is passed as it stands: a test may start a program by its short name.
+        # A Windows path is passed as it stands: the program sees the folder it was given.
         windows = exe_unix_path if local != exe_unix_path else self.win_path(exe_unix_path)
         command = [WINE64, self._driver, "--timeout", str(int(timeout * 1000)), "run", windows,
                    *args]
         with open(output, "wb") as out, open(output + ".err", "wb") as err:
             popen = subprocess.Popen(command, env=self.env, cwd=self.root,
                                      stdin=subprocess.DEVNULL, stdout=out, stderr=err)
-        process = DriverRun(popen, output, bits or pe_bits(local))
+        process = DriverRun(popen, output, pe_bits(local))
         self._processes.append(process)
         return process
 
@@ -558,14 +557,17 @@ class Prefix:
             raise HarnessError("Excel's global class was not registered")
 
     def configure_standin(self, startup_path=None, fail=None, log=None, register_delay_ms=None,
-                          reject_calls_ms=None, stall_calls_ms=None):
+                          reject_calls_ms=None, stall_calls_ms=None, fail_with=None):
         """What the stand-in Excel does from its next call on; log is a Unix path. Unset
         settings mean: empty start-up path, nothing fails, no log, no delay. reject_calls_ms
         and stall_calls_ms make the user's Excel busy from the next call it gets: rejecting
-        every call for that long, or holding up that one call without an answer."""
+        every call for that long, or holding up that one call without an answer. fail_with:
+        the description of the failure, line breaks included."""
         settings = {
             "StartupPath": startup_path,
             "Fail": fail,
+            "FailWith": None if fail_with is None
+            else fail_with.replace("\r", "\\r").replace("\n", "\\n"),
             "Log": None if log is None else self.win_path(log),
             "RegisterDelayMs": None if register_delay_ms is None else str(register_delay_ms),
             # A new name for each request, so that the stand-in serves it once.

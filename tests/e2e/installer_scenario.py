@@ -83,13 +83,12 @@ class InstallerScenario:
         self.prefix.watched = self.prefix.start(exe or self.program_win + "\\QXSetup.exe")
         return self.prefix.watched
 
-    def run(self, *args, exe=None, **standin):
-        """Starts QXSetup.exe with a command line; the result's exit_code() is the whole code.
-        exe: the program by another name, such as its Windows short name."""
+    def run(self, *args, **standin):
+        """Starts QXSetup.exe by its Windows path with a command line; the result's exit_code()
+        is the whole code."""
         self.prefix.configure_standin(startup_path=self.prefix.win_path(self.startup),
                                       log=self.log, **standin)
-        self.prefix.watched = self.prefix.run(exe or self.program_win + "\\QXSetup.exe", args,
-                                              bits=self.bits)
+        self.prefix.watched = self.prefix.run(self.program_win + "\\QXSetup.exe", args)
         return self.prefix.watched
 
     def open_users_excel(self, registered=True):

@@ -154,6 +154,33 @@ class RemovalWithExcelOpenTest(TouchesNothingElse, unittest.TestCase):
             "run auto macros 1 of QxButton.xla"])
         self.assert_touched_only_the_addin(s, self.other)
 
+    def test_excels_own_error_is_shown_and_logged_on_one_line(self):
+        s = self.s
+        # As Excel words a refusal, line breaks of every kind included.
+        description = "工作簿无法关闭：\r正在编辑单元格\n请稍后\r\n再试"
+        folded = "工作簿无法关闭： 正在编辑单元格 请稍后  再试"
+        log = os.path.join(s.prefix.root, "qx.log")
+
+        quiet = s.run("/uninstall", "/quiet", "/log", s.prefix.win_path(log), fail="Close",
+                      fail_with=description)
+        self.assertEqual(quiet.exit_code(), WHOLE_EXIT_FAILED)
+        process = s.run(fail="Close", fail_with=description)
+        s.answer_box(IDYES)
+        box = s.answer_box(IDOK)
+        self.assertEqual(process.exit_code(), WHOLE_EXIT_FAILED)
+
+        self.assertEqual(box["text"], "Quorvale未能移除：" + description + "请关闭 Excel 后重试。   ")
+        with open(log, encoding="utf-8-sig", newline="") as f:
+            lines = f.read().split("\r\n")
+        self.assertEqual(lines[-1], "")
+        steps = [line[len("2026-12-08 15:03:17 "):] for line in lines[:-1]]
+        for line in lines[:-1]:
+            self.assertRegex(line, r"^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d ")
+        self.assertIn("Take QxButton.xla out of the user's Excel: failed, error 0x80020009: " +
+                      folded, steps)
+        self.assertIn("Failed: Quorvale未能移除：%s请关闭 Excel 后重试。   " % folded, steps)
+        assert_installed(self, s)
+
     def test_uninstall_with_excel_busy_past_the_limit_keeps_both(self):
         s = self.s
         process = s.run(reject_calls_ms=PAST_THE_LIMIT_MS)
@@ -172,22 +199,27 @@ class RemovalWithExcelOpenTest(TouchesNothingElse, unittest.TestCase):
 class ProgramFolderThatCannotWorkTest(unittest.TestCase):
     def missing_addin(self, s):
         os.remove(os.path.join(s.program, "安装.xla"))
-        return None
 
     def in_temporary_folder(self, s):
         s.move_program(s.prefix.driver("temp-folder").rstrip("\\") + "\\Quorvale 安装 程序")
-        return None
 
-    def in_temporary_folder_by_short_name(self, s):
-        self.in_temporary_folder(s)
-        return s.prefix.driver("short-path", s.program_win + "\\QXSetup.exe")
+    def temporary_folder_named_by_its_8_3_name(self, s):
+        # TEMP as some profiles hold it: the short name of a folder with a long one.
+        home = s.prefix.driver("temp-folder").rstrip("\\").rsplit("\\", 1)[0]
+        temporary = home + "\\临时 文件 Temporary"
+        os.makedirs(s.prefix.unix_path(temporary))
+        short = s.prefix.driver("short-path", temporary)
+        self.assertNotEqual(short, temporary)
+        for name in ("TEMP", "TMP"):
+            s.prefix.reg_set("HKCU", "Environment", name, short)
+        s.move_program(temporary + "\\Quorvale")
 
-    # name: (arrange, returning the program's name to start it by or None; the message)
+    # name: (arrange, the message)
     CASES = {
         "安装.xla not beside the program": (missing_addin, ADDIN_SOURCE_MISSING),
         "run from inside the temporary folder": (in_temporary_folder, RUNS_FROM_TEMPORARY_FOLDER),
-        "the same, started by its 8.3 name": (in_temporary_folder_by_short_name,
-                                              RUNS_FROM_TEMPORARY_FOLDER),
+        "run from a temporary folder known by its 8.3 name":
+            (temporary_folder_named_by_its_8_3_name, RUNS_FROM_TEMPORARY_FOLDER),
     }
 
     def test_named_before_anything_changes(self):
@@ -198,12 +230,12 @@ class ProgramFolderThatCannotWorkTest(unittest.TestCase):
                     try:
                         # A fresh profile: not even Excel's start-up folder may be made.
                         os.rmdir(s.startup)
-                        exe = arrange(self, s)
+                        arrange(self, s)
                         log = os.path.join(s.prefix.root, "qx.log")
                         args = (["/install", "/quiet"] if quiet else []) + [
                             "/log", s.prefix.win_path(log)]
 
-                        run = s.run(*args, exe=exe)
+                        run = s.run(*args)
                         box = None if quiet else s.answer_box(IDOK, screenshot_name="folder")
                         result = run.result()
 

@@ -84,7 +84,14 @@ class OneRunAtATimeTest(unittest.TestCase):
         before = s.prefix.driver_json("windows", "Setup")
         self.assertEqual(before["foreground"]["title"], "另一个程序")
 
-        self.assertEqual(s.prefix.run(exe(s)).exit_code(), EXIT_ANOTHER_RUN_IN_PROGRESS)
+        # An administrator reads in the log why this run did nothing.
+        log = os.path.join(s.prefix.root, "second run.log")
+        second = s.prefix.run(exe(s), ["/log", s.prefix.win_path(log)])
+        self.assertEqual(second.exit_code(), EXIT_ANOTHER_RUN_IN_PROGRESS)
+        steps = logged_steps(log)
+        self.assertEqual(len(steps), 3, steps)
+        self.assertTrue(steps[0].startswith("QXSetup 1.01.0003 started: "), steps[0])
+        self.assertEqual(steps[1:], ["Another run is in progress: nothing done", "Exit code 1618"])
 
         after = s.prefix.driver_json("windows", "Setup")
         self.assertEqual([w["hwnd"] for w in after["windows"]], [question["hwnd"]])

@@ -8,6 +8,7 @@ int cmd_wait_window(const Invocation& call);
 int cmd_wait_gone(const Invocation& call);
 int cmd_window(const Invocation& call);
 int cmd_click(const Invocation& call);
+int cmd_release(const Invocation& call);
 int cmd_key(const Invocation& call);
 int cmd_close(const Invocation& call);
 int cmd_syscommand_close(const Invocation& call);

@@ -17,6 +17,7 @@ const Entry commands[] = {
     {L"wait-gone", qxdriver::cmd_wait_gone},
     {L"window", qxdriver::cmd_window},
     {L"click", qxdriver::cmd_click},
+    {L"release", qxdriver::cmd_release},
     {L"key", qxdriver::cmd_key},
     {L"close", qxdriver::cmd_close},
     {L"syscommand-close", qxdriver::cmd_syscommand_close},

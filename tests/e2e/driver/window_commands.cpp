@@ -90,28 +90,44 @@ int cmd_window(const Invocation& call) {
     return 0;
 }
 
-int cmd_click(const Invocation& call) {
+namespace {
+
+struct MouseTarget {
+    HWND window;
+    LPARAM where;
+};
+
+// A child by its index, at its centre; or, for INDEX -1, the top-level window at X Y.
+MouseTarget mouse_target(const Invocation& call, const char* usage) {
     if (call.args.size() != 2 && call.args.size() != 4)
-        throw Failure("usage: qxdriver click TITLE INDEX [X Y]");
+        throw Failure(std::string("usage: qxdriver ") + usage);
     const HWND top = wait_top_level(call.args[0], Deadline(call.timeout_ms));
     const long long index = parse_number(call.args[1]);
-    HWND target = top;
-    POINT at{};
     if (index == -1) {
         if (call.args.size() != 4)
-            throw Failure("click with INDEX -1 needs X Y in client coordinates");
-        at.x = static_cast<LONG>(parse_number(call.args[2]));
-        at.y = static_cast<LONG>(parse_number(call.args[3]));
-    } else {
-        target = child_at(top, index);
-        RECT client{};
-        GetClientRect(target, &client);
-        at.x = client.right / 2;
-        at.y = client.bottom / 2;
+            throw Failure("INDEX -1 needs X Y in client coordinates");
+        return {top, MAKELPARAM(parse_number(call.args[2]), parse_number(call.args[3]))};
     }
-    const LPARAM where = MAKELPARAM(at.x, at.y);
-    post(target, WM_LBUTTONDOWN, MK_LBUTTON, where);
-    post(target, WM_LBUTTONUP, 0, where);
+    const HWND child = child_at(top, index);
+    RECT client{};
+    GetClientRect(child, &client);
+    return {child, MAKELPARAM(client.right / 2, client.bottom / 2)};
+}
+
+} // namespace
+
+int cmd_click(const Invocation& call) {
+    const MouseTarget target = mouse_target(call, "click TITLE INDEX [X Y]");
+    post(target.window, WM_LBUTTONDOWN, MK_LBUTTON, target.where);
+    post(target.window, WM_LBUTTONUP, 0, target.where);
+    return 0;
+}
+
+// The end of a drag that began elsewhere: the button comes up over the target, which never saw
+// it go down.
+int cmd_release(const Invocation& call) {
+    const MouseTarget target = mouse_target(call, "release TITLE INDEX [X Y]");
+    post(target.window, WM_LBUTTONUP, 0, target.where);
     return 0;
 }
 

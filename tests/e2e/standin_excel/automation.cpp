@@ -175,8 +175,12 @@ public:
                   std::to_wstring(lcid) + L" args=" + std::to_wstring(args));
         if (!member || !(flags & (DISPATCH_PROPERTYGET | DISPATCH_METHOD)))
             return DISP_E_MEMBERNOTFOUND;
-        if (should_fail(member->name))
-            return raise(exception, std::wstring(L"无法取得 ") + member->name + L" 属性：属性无效");
+        if (should_fail(member->name)) {
+            const std::wstring given = fail_description();
+            return raise(exception, !given.empty() ? given
+                                                   : std::wstring(L"无法取得 ") + member->name +
+                                                         L" 属性：属性无效");
+        }
         VARIANT ignored;
         VariantInit(&ignored);
         const HRESULT hr = call(id, params, result ? result : &ignored, exception);

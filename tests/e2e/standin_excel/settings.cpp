@@ -54,6 +54,20 @@ bool should_fail(std::wstring_view property) {
                                 static_cast<int>(property.size()), TRUE) == CSTR_EQUAL;
 }
 
+std::wstring fail_description() {
+    const std::wstring written = read_setting(L"FailWith");
+    std::wstring description;
+    for (size_t i = 0; i < written.size(); ++i) {
+        if (written[i] == L'\\' && i + 1 < written.size() &&
+            (written[i + 1] == L'r' || written[i + 1] == L'n')) {
+            description += written[++i] == L'r' ? L'\r' : L'\n';
+        } else {
+            description += written[i];
+        }
+    }
+    return description;
+}
+
 std::wstring log_path() {
     return read_setting(L"Log");
 }

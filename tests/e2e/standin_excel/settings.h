@@ -13,6 +13,9 @@ namespace standin {
 std::wstring startup_path();
 // True when the test wants reads of this property to fail.
 bool should_fail(std::wstring_view property);
+// The description the failure gives, "" for the usual one; "\r" and "\n" in the setting stand
+// for the line breaks an Excel description may hold.
+std::wstring fail_description();
 // The file the events go to, or "" for none.
 std::wstring log_path();
 // How long a slow Excel takes from its start to offering its classes.
