@@ -56,21 +56,26 @@ Status RunAutoMacros(IDispatch* workbook, LONG which, CallDeadline& deadline) {
                       &deadline);
 }
 
-Status OpenWorkbookAsAddin(IDispatch* application, const std::wstring& path,
-                           CallDeadline& deadline) {
+// A workbook from the application's Workbooks by one text argument: Open(path), Item(name).
+Status WorkbookBy(IDispatch* application, const wchar_t* member, WORD flags,
+                  const std::wstring& text, ScopedVariant& workbook, CallDeadline& deadline) {
     ScopedVariant workbooks;
     if (auto got = GetObject(application, L"Workbooks", DISPATCH_PROPERTYGET, nullptr, 0, workbooks,
                              &deadline);
         !got) {
         return got;
     }
-    ScopedVariant fileName;
-    if (auto put = PutText(fileName, path); !put) {
+    ScopedVariant argument;
+    if (auto put = PutText(argument, text); !put) {
         return put;
     }
+    return GetObject((*workbooks).pdispVal, member, flags, argument.get(), 1, workbook, &deadline);
+}
+
+Status OpenWorkbookAsAddin(IDispatch* application, const std::wstring& path,
+                           CallDeadline& deadline) {
     ScopedVariant workbook;
-    if (auto opened = GetObject((*workbooks).pdispVal, L"Open", DISPATCH_METHOD, fileName.get(), 1,
-                                workbook, &deadline);
+    if (auto opened = WorkbookBy(application, L"Open", DISPATCH_METHOD, path, workbook, deadline);
         !opened) {
         return opened;
     }
@@ -80,22 +85,11 @@ Status OpenWorkbookAsAddin(IDispatch* application, const std::wstring& path,
 
 Status CloseWorkbookAsAddin(IDispatch* application, const std::wstring& name,
                             CallDeadline& deadline) {
-    ScopedVariant workbooks;
-    if (auto got = GetObject(application, L"Workbooks", DISPATCH_PROPERTYGET, nullptr, 0, workbooks,
-                             &deadline);
-        !got) {
-        return got;
-    }
     // An add-in is found by its name, although Workbooks.Count does not count it. One that is
     // not open is "subscript out of range".
-    ScopedVariant fileName;
-    if (auto put = PutText(fileName, name); !put) {
-        return put;
-    }
     ScopedVariant workbook;
-    if (auto found =
-            GetObject((*workbooks).pdispVal, L"Item", DISPATCH_METHOD | DISPATCH_PROPERTYGET,
-                      fileName.get(), 1, workbook, &deadline);
+    if (auto found = WorkbookBy(application, L"Item", DISPATCH_METHOD | DISPATCH_PROPERTYGET, name,
+                                workbook, deadline);
         !found) {
         HostError error = found.error();
         error.notFound = error.number == static_cast<std::uint32_t>(DISP_E_BADINDEX);

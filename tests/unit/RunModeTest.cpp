@@ -69,28 +69,37 @@ TEST_F(RunModeTest, InstallWithoutQuietEndsInTheSuccessWindowLikeTheToggle) {
     EXPECT_TRUE(host.shownMessages.empty());
 }
 
+// An update asks nothing and replaces the add-in and the record's own values, whatever state
+// the earlier install was left in.
 TEST_F(RunModeTest, InstallOverAnInstalledAddinUpdatesItWithoutAsking) {
-    InstallEarlier();
-    host.readOnlyFiles.insert(kInstalled);
+    const std::pair<const char*, std::function<void(FakeHost&)>> earlierStates[] = {
+        {"as installed", [](FakeHost&) {}},
+        {"made read-only", [](FakeHost& h) { h.readOnlyFiles.insert(kInstalled); }},
+        // A record deleted by hand or by a cleaner leaves an add-in that still needs updating.
+        {"record gone", [](FakeHost& h) { h.settingsSections.erase(kRecord); }},
+    };
+    for (const auto& [name, arrange] : earlierStates) {
+        SCOPED_TRACE(name);
+        host = FakeHost();
+        host.files[kSource] = "new add-in";
+        InstallEarlier();
+        arrange(host);
 
-    EXPECT_EQ(Run(RunMode::Install, true), 0);
+        EXPECT_EQ(Run(RunMode::Install, true), 0);
 
-    EXPECT_EQ(host.files[kInstalled], "new add-in");
-    EXPECT_EQ(Record(L"Path"), kProgram + L"\\TORVA.xls");
-    EXPECT_EQ(Record(L"Theme"), L"蓝色");
-    EXPECT_FALSE(ShowedAnything(host));
+        EXPECT_EQ(host.files[kInstalled], "new add-in");
+        EXPECT_EQ(Record(L"Path"), kProgram + L"\\TORVA.xls");
+        EXPECT_EQ(Record(L"Unit"), L"Halvetri");
+        EXPECT_FALSE(ShowedAnything(host));
+    }
 }
 
-// A record deleted by hand or by a cleaner leaves an add-in that still needs updating.
-TEST_F(RunModeTest, InstallOverAnAddinWhoseRecordIsGoneUpdatesItAndWritesTheRecord) {
+TEST_F(RunModeTest, AnUpdateKeepsTheRecordsOtherValues) {
     InstallEarlier();
-    host.settingsSections.erase(kRecord);
 
     EXPECT_EQ(Run(RunMode::Install, true), 0);
 
-    EXPECT_EQ(host.files[kInstalled], "new add-in");
-    EXPECT_EQ(Record(L"Path"), kProgram + L"\\TORVA.xls");
-    EXPECT_EQ(Record(L"Unit"), L"Halvetri");
+    EXPECT_EQ(Record(L"Theme"), L"蓝色");
 }
 
 // A failed update puts back what was there: the earlier add-in and the earlier record.
