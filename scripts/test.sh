@@ -53,5 +53,9 @@ fi
 # its own lets two runs on one machine start at the same moment.
 run_ctest xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 1280x1024x24" "${e2e[@]}"
 
+runs=build/x86_64/tests/e2e/work/qxsetup-runs.txt
+if [[ -f $runs ]]; then
+    echo "End-to-end runs of QXSetup.exe: $(grep -c '^32$' "$runs" || true) of the shipped 32-bit file, $(grep -c '^64$' "$runs" || true) of the 64-bit twin"
+fi
 echo "$passed passed, $failed failed, $skipped skipped"
 exit $status

@@ -39,6 +39,8 @@ CLASSES = "Software\\Classes"
 DOSATTRIB = "user.DOSATTRIB"
 FILE_ATTRIBUTE_HIDDEN = 0x2
 
+# One line per run of QXSetup.exe in this suite run, giving its bitness.
+PROGRAM_RUNS = "qxsetup-runs.txt"
 # How long a driver may go on looking after the program it looks at has ended.
 PROGRAM_ENDED_GRACE = 2.0
 
@@ -88,6 +90,14 @@ def pe_bits(path):
     if bits is None:
         raise HarnessError("%s is for machine 0x%x, neither x86 nor x64" % (path, machine))
     return bits
+
+
+def note_program_run(path):
+    """Counts the runs of QXSetup.exe, by the code they ran, for the suite's closing line."""
+    if os.path.basename(path).lower() != "qxsetup.exe":
+        return
+    with open(os.path.join(required_env("QXSETUP_E2E_WORK"), PROGRAM_RUNS), "a") as f:
+        f.write("%d\n" % pe_bits(path))
 
 
 def loader_for(path):
@@ -414,6 +424,7 @@ class Prefix:
         own bitness."""
         index = len(self._processes)
         local = self.local_path(exe_unix_path)
+        note_program_run(local)
         base = os.path.join(self.root, "%02d-%s" % (index, os.path.basename(local)))
         with open(base + ".out", "wb") as out, open(base + ".err", "wb") as err:
             popen = subprocess.Popen(
@@ -433,6 +444,7 @@ class Prefix:
         exit code and the code it ran as can be read (DriverRun.result)."""
         index = len(self._processes)
         local = self.local_path(exe_unix_path)
+        note_program_run(local)
         output = os.path.join(self.root, "%02d-run-%s.json" % (index, os.path.basename(local)))
         # A Windows path is passed as it stands: the program sees the folder it was given.
         windows = exe_unix_path if local != exe_unix_path else self.win_path(exe_unix_path)
