@@ -62,7 +62,8 @@ def main():
         prefix.configure_standin(startup_path=prefix.win_path(startup))
         exe = os.path.join(program, "QXSetup.exe")
 
-        print("Run 1: %s (Excel's start-up folder: %s)" % (exe, startup))
+        print("Run 1: %s, a copy of %s (%d-bit), with Excel's start-up folder %s"
+              % (exe, program_file, harness.pe_bits(program_file), startup))
         process = prefix.start(exe)
         if interactive:
             print("  The success window is open: click it to end the program.")
