@@ -45,12 +45,18 @@ void wait_laid_out(HWND hwnd, const Deadline& deadline, const std::wstring& titl
 
 } // namespace
 
+// Read as the system keeps it, without a message to the window: GetWindowTextLengthW sends one,
+// and a hung program (Excel held up in a call) would hold the driver up with it.
 std::wstring window_text(HWND hwnd) {
-    const int length = GetWindowTextLengthW(hwnd);
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
-    const int copied = GetWindowTextW(hwnd, text.data(), length + 1);
-    text.resize(copied > 0 ? static_cast<size_t>(copied) : 0);
-    return text;
+    std::wstring text(256, L'\0');
+    for (;;) {
+        const int copied = InternalGetWindowText(hwnd, text.data(), static_cast<int>(text.size()));
+        if (copied < static_cast<int>(text.size()) - 1) {
+            text.resize(copied > 0 ? static_cast<size_t>(copied) : 0);
+            return text;
+        }
+        text.resize(text.size() * 2);
+    }
 }
 
 std::wstring class_of(HWND hwnd) {
