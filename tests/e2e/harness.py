@@ -13,6 +13,7 @@ import os
 import shutil
 import struct
 import subprocess
+import sys
 import tempfile
 import time
 import uuid
@@ -191,7 +192,25 @@ def _run_driver(env, cwd, args, timeout=WAIT, watched=None):
     """Runs qxdriver in the prefix of env; returns (exit code, stdout, stderr). timeout is in
     seconds and bounds every wait inside the driver. watched: the program under test; should it
     end while the driver still waits (for a window it can then never show), the wait is over
-    and HarnessError says so, rather than running on to the limit."""
+    and HarnessError says so, rather than running on to the limit.
+
+    The driver says why whenever it fails, and says something whenever it has done its work.
+    Seen twice with two suites running at once: Wine ended the driver with code 1 and nothing
+    said at all. Having said something, it did its work; having said nothing, it never ran,
+    and it is run once more."""
+    for attempt in (1, 2):
+        code, out, err = _run_driver_once(env, cwd, args, timeout, watched)
+        if code == 0 or err.strip():
+            return code, out, err
+        sys.stderr.write("qxdriver %s ended with %d and said nothing%s\n"
+                         % (" ".join(map(str, args)), code,
+                            ", after its work" if out else "; running it again"))
+        if out:
+            return 0, out, err
+    return code, out, err
+
+
+def _run_driver_once(env, cwd, args, timeout, watched):
     command = [WINE64, required_env("QXSETUP_DRIVER"), "--timeout", str(int(timeout * 1000)),
                *map(str, args)]
     # Files, not pipes: a Wine system process started on the way could inherit a pipe.

@@ -21,8 +21,19 @@ void write_handle(DWORD which, std::string_view bytes) {
 
 } // namespace
 
+namespace {
+
+bool said_anything = false;
+
+} // namespace
+
 void write_stdout(std::string_view bytes) {
+    said_anything = true;
     write_handle(STD_OUTPUT_HANDLE, bytes);
+}
+
+bool wrote_stdout() {
+    return said_anything;
 }
 void write_stderr(std::string_view bytes) {
     write_handle(STD_ERROR_HANDLE, bytes);

@@ -26,6 +26,7 @@ using Command = int (*)(const Invocation&);
 
 // Raw UTF-8 bytes: the test reads them through a pipe, so no code page may touch them.
 void write_stdout(std::string_view bytes);
+bool wrote_stdout();
 void write_stderr(std::string_view bytes);
 
 std::string json_string(std::wstring_view text);

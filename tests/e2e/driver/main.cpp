@@ -75,8 +75,14 @@ int wmain(int argc, wchar_t** argv) {
             }
         }
         for (const auto& entry : commands) {
-            if (name == entry.name)
-                return entry.run(call);
+            if (name == entry.name) {
+                const int code = entry.run(call);
+                // A command that did its work always says something, so that the test can
+                // tell it from a process that never ran it.
+                if (code == 0 && !qxdriver::wrote_stdout())
+                    qxdriver::write_stdout("done\n");
+                return code;
+            }
         }
         return usage();
     } catch (const qxdriver::Failure& failure) {
