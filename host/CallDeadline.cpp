@@ -4,8 +4,7 @@ namespace qx {
 
 namespace {
 
-// What RetryRejectedCall answers: retry after this many milliseconds, or give up.
-constexpr DWORD kRetryAfterMs = 100;
+// What RetryRejectedCall answers to give up.
 constexpr DWORD kCancel = static_cast<DWORD>(-1);
 
 } // namespace
@@ -43,7 +42,7 @@ DWORD STDMETHODCALLTYPE DeadlineMessageFilter::HandleInComingCall(DWORD, HTASK, 
 // Outside a call with a deadline (Excel started for the run), a rejection fails at once, as it
 // does without a filter.
 DWORD STDMETHODCALLTYPE DeadlineMessageFilter::RetryRejectedCall(HTASK, DWORD, DWORD) {
-    return !deadline_.Running() || deadline_.Passed() ? kCancel : kRetryAfterMs;
+    return !deadline_.Running() || deadline_.Passed() ? kCancel : CallDeadline::kRetryAfterMs;
 }
 
 DWORD STDMETHODCALLTYPE DeadlineMessageFilter::MessagePending(HTASK, DWORD, DWORD) {

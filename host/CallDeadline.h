@@ -17,6 +17,8 @@ namespace qx {
 class CallDeadline {
 public:
     static constexpr DWORD kLimitMs = 10000;
+    // How soon a rejected call is tried again, by either mechanism.
+    static constexpr DWORD kRetryAfterMs = 100;
 
     void Start() {
         end_ = GetTickCount() + kLimitMs;
@@ -69,7 +71,7 @@ private:
 // Runs `call` (returning an HRESULT) again for as long as it comes back rejected, until the
 // deadline passes.
 template <typename Call> HRESULT CallBeforeDeadline(CallDeadline& deadline, Call call) {
-    constexpr DWORD kRetryAfterMs = 100;
+    constexpr DWORD kRetryAfterMs = CallDeadline::kRetryAfterMs;
     deadline.Start();
     HRESULT result = S_OK;
     for (;;) {

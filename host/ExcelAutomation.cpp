@@ -204,25 +204,24 @@ Outcome<std::wstring> ExcelAutomation::ReadStartupPath(const ExcelApplicationHan
     });
 }
 
-// Only the Excel the user has open gets an add-in opened or closed.
-Status ExcelAutomation::OpenAddin(const ExcelApplicationHandle& excel, const std::wstring& path) {
+// Only the Excel the user has open gets an add-in opened or closed, on its own thread.
+Status ExcelAutomation::OnUsersExcel(const ExcelApplicationHandle& excel, AddinWork work,
+                                     const std::wstring& addin) {
     const auto* application = ApplicationOf(excel);
     if (!application || !application->usersOwn()) {
         return ComFailure(E_POINTER);
     }
-    return usersExcel_.Run<Done>([path](ExcelThread::OnThread& onThread) {
-        return OpenWorkbookAsAddin(onThread.excel.get(), path, onThread.deadline);
+    return usersExcel_.Run<Done>([work, addin](ExcelThread::OnThread& onThread) {
+        return work(onThread.excel.get(), addin, onThread.deadline);
     });
 }
 
+Status ExcelAutomation::OpenAddin(const ExcelApplicationHandle& excel, const std::wstring& path) {
+    return OnUsersExcel(excel, &OpenWorkbookAsAddin, path);
+}
+
 Status ExcelAutomation::CloseAddin(const ExcelApplicationHandle& excel, const std::wstring& name) {
-    const auto* application = ApplicationOf(excel);
-    if (!application || !application->usersOwn()) {
-        return ComFailure(E_POINTER);
-    }
-    return usersExcel_.Run<Done>([name](ExcelThread::OnThread& onThread) {
-        return CloseWorkbookAsAddin(onThread.excel.get(), name, onThread.deadline);
-    });
+    return OnUsersExcel(excel, &CloseWorkbookAsAddin, name);
 }
 
 bool ExcelWindowOpen() {

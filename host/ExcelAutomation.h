@@ -34,6 +34,12 @@ public:
     Status CloseAddin(const ExcelApplicationHandle& excel, const std::wstring& name);
 
 private:
+    // Work on the add-in (its path or name) in the user's Excel, done on that Excel's thread.
+    using AddinWork = Status (*)(IDispatch* application, const std::wstring& addin,
+                                 CallDeadline& deadline);
+    Status OnUsersExcel(const ExcelApplicationHandle& excel, AddinWork work,
+                        const std::wstring& addin);
+
     // Created on first use and kept until the program ends, as Excel expects of its clients.
     ComPtr<IDispatch> global_;
     ExcelThread usersExcel_;

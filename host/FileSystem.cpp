@@ -177,11 +177,11 @@ Status WriteWholeFile(const std::wstring& path, const std::string& bytes) {
 Outcome<bool> FileExistsAt(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        const HostError error = LastWin32Failure();
+        if (error.notFound) {
             return false;
         }
-        return Win32Failure(error);
+        return error;
     }
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
@@ -227,8 +227,7 @@ Outcome<bool> IsInsideTemporaryFolder(const std::wstring& folder) {
     if (length == 0 || length > MAX_PATH) {
         return LastWin32Failure();
     }
-    const std::wstring parent =
-        WithoutTrailingSeparator(LongPathOf(WithoutTrailingSeparator({temporary, length})));
+    const std::wstring parent = LongPathOf(WithoutTrailingSeparator({temporary, length}));
     const std::wstring inside = WithoutTrailingSeparator(LongPathOf(folder));
     if (inside.size() < parent.size() || !SameFileName(inside.substr(0, parent.size()), parent)) {
         return false;

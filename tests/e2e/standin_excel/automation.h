@@ -15,6 +15,8 @@ extern const CLSID clsid_application;
 // The class a running Excel registers its application under, for GetActiveObject.
 extern const CLSID clsid_running_application;
 
+// The global object or the application (any other kind): what COM and the user's Excel hand
+// out; workbooks come from the application.
 qx::ComPtr<IDispatch> create_object(ObjectKind kind);
 
 } // namespace standin
