@@ -31,12 +31,12 @@ void RightPairings() {
 void WrongPairings() {
     const qx::UniqueHandle fileInHandleOwner(AnOpenedFile()); // refused
     qx::UniqueHandle renewed;
-    renewed.reset(AnOpenedFile()); // refused
+    renewed.reset(AnOpenedFile());                        // refused
     const qx::UniqueFind fileInFindOwner(AnOpenedFile()); // refused
-    const qx::UniqueFile eventInFileOwner(AnEvent()); // refused
+    const qx::UniqueFile eventInFileOwner(AnEvent());     // refused
     qx::UniqueFile reopened;
     reopened.reset(AnEvent()); // refused
     // Only OpenFileHandle makes one.
     const qx::UniqueFile wrapped{qx::OpenedFile(AnEvent())}; // refused
-    const qx::UniqueFile fromNull(nullptr); // refused
+    const qx::UniqueFile fromNull(nullptr);                  // refused
 }
