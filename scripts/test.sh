@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Every test: installs what is missing, builds the four configurations, runs the unit tests (again
-# under the sanitizers), the checks of the shipped 32-bit program, and the end-to-end tests of
-# that program under Wine (headless). Ends with "N passed, N failed, N skipped".
+# under the sanitizers, with a bounded run of the command-line fuzzer), the checks of the shipped
+# 32-bit program, and the end-to-end tests of that program under Wine (headless). Ends with
+# "N passed, N failed, N skipped".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
