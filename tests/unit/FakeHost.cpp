@@ -43,6 +43,7 @@ std::wstring FolderOf(const std::wstring& path) {
 } // namespace
 
 std::optional<HostError> FakeHost::Forced(Op op) {
+    ops.push_back(op);
     const int nth = ++callCounts_[op];
     const auto found = failures.find({op, nth});
     if (found == failures.end()) {

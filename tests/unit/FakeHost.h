@@ -81,6 +81,7 @@ public:
 
     // --- What the run did ---
     std::vector<std::wstring> calls;
+    std::vector<Op> ops; // every call that can fail, in order: what a fault is injected into
     std::vector<std::wstring> shownMessages; // every box, in order, as "Kind: text"
     std::vector<std::wstring> logLines;
     const ExcelApplication* handedOut = nullptr;
