@@ -38,6 +38,7 @@ std::vector<std::wstring> ProgramArguments() {
     return arguments;
 }
 
+// For the runs that end before the sequence starts; the sequence writes its own.
 int Finish(qx::LogFile& log, int exitCode) {
     log.Write(qx::ExitCodeLine(exitCode));
     return exitCode;
@@ -93,5 +94,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
     mainMod.Main();
     host.RunMessageLoopWhileWindowOpen();
-    return Finish(log, mainMod.ExitCode());
+    return mainMod.Finish();
 }

@@ -83,9 +83,14 @@ void MainMod::Main() {
     case RunMode::StatusQuery:
         ReportStatus(found);
         return;
-    case RunMode::Help:
+    case RunMode::Help: // shown by the program's entry; not a run
         return;
     }
+}
+
+int MainMod::Finish() {
+    host_.Log(ExitCodeLine(exitCode_));
+    return exitCode_;
 }
 
 // When the host cannot tell (no shell yet, as in a logon script), the run goes on: the user
@@ -161,7 +166,6 @@ void MainMod::Uninstall() {
     // A question that could not be asked was not answered Yes: nothing changes.
     const auto answer = Logged(L"Ask whether to uninstall", host_.AskYesNo(kUninstallQuestion));
     if (!answer) {
-        exitCode_ = kExitFailed;
         return;
     }
     // Only Yes removes anything.
@@ -419,8 +423,7 @@ void MainMod::PutBackSetting(const wchar_t* key, const std::optional<std::wstrin
 
 void MainMod::ReportStatus(const Outcome<std::wstring>& found) {
     if (!found) {
-        exitCode_ = kExitFailed;
-        return;
+        return; // cannot tell: a failure
     }
     exitCode_ = found.value().empty() ? kExitNotInstalled : kExitDone;
 }
@@ -451,7 +454,6 @@ void MainMod::AskToRestartExcel(const std::wstring& reason) {
 }
 
 void MainMod::Fail(const std::wstring& message) {
-    exitCode_ = kExitFailed;
     host_.Log(L"Failed: " + message);
     if (!ShowsNothing()) {
         host_.Warn(message);

@@ -34,6 +34,9 @@ public:
         : host_(host), options_(options) {}
 
     void Main();
+    // Writes the exit code as the log's last line and hands it back: called once, as the
+    // program ends, after the success window has closed.
+    int Finish();
 
     const InstallState& state() const { return state_; }
     int ExitCode() const { return exitCode_; }
@@ -85,7 +88,9 @@ private:
     HostServices& host_;
     const RunOptions options_;
     InstallState state_;
-    int exitCode_ = kExitDone;
+    // A failure until the run reaches the end state it was asked for: a path that forgets to
+    // say how it ended cannot report success.
+    int exitCode_ = kExitFailed;
 };
 
 } // namespace qx

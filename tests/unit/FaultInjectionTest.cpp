@@ -242,9 +242,7 @@ InjectedRun Execute(const Mode& mode, const World& world, std::vector<Fault> fau
     run.before = StateOf(run.host);
     MainMod mainMod(run.host, {mode.mode, mode.quiet});
     mainMod.Main();
-    // As the program's entry writes it, after the run.
-    run.host.Log(ExitCodeLine(mainMod.ExitCode()));
-    run.exitCode = mainMod.ExitCode();
+    run.exitCode = mainMod.Finish();
     run.after = StateOf(run.host);
     return run;
 }
