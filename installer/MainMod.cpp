@@ -178,16 +178,10 @@ void MainMod::Uninstall() {
 }
 
 void MainMod::Remove() {
-    // Excel keeps a loaded add-in open: the user's Excel lets go of it first. Should it not,
-    // nothing is removed.
-    bool closedInExcel = false;
-    if (state_.excelIsUsers) {
-        const auto closed = CloseInUsersExcel();
-        if (!closed && !closed.error().notFound) {
-            Fail(RemovalFailedMessage(closed.error().description));
-            return;
-        }
-        closedInExcel = closed.succeeded();
+    const auto closedInExcel = LetGoInUsersExcel();
+    if (!closedInExcel) {
+        Fail(RemovalFailedMessage(closedInExcel.error().description));
+        return;
     }
 
     // The add-in goes before the record: should the delete fail, the record stays for the
@@ -195,7 +189,7 @@ void MainMod::Remove() {
     const auto deleted = LoggedAllowingAbsent(L"Delete " + InstalledAddinPath(),
                                               host_.DeleteFile(InstalledAddinPath()));
     if (!deleted && !deleted.error().notFound) {
-        if (closedInExcel) {
+        if (closedInExcel.value()) {
             OpenInUsersExcel(L"Open the add-in again in the user's Excel");
         }
         // Closing Excel would not help with a read-only file.
@@ -284,15 +278,12 @@ void MainMod::Update() {
             return;
         }
     }
-    // Excel keeps a loaded add-in open, and Windows will not replace an open file.
-    if (state_.excelIsUsers) {
-        const auto closed = CloseInUsersExcel();
-        if (!closed && !closed.error().notFound) {
-            Fail(InstallFailedMessage(closed.error().description));
-            return;
-        }
-        earlier.openInUsersExcel = closed.succeeded();
+    const auto closedInExcel = LetGoInUsersExcel();
+    if (!closedInExcel) {
+        Fail(InstallFailedMessage(closedInExcel.error().description));
+        return;
     }
+    earlier.openInUsersExcel = closedInExcel.value();
     InstallOver(&earlier);
 }
 
@@ -381,10 +372,20 @@ Status MainMod::OpenInUsersExcel(const std::wstring& step) {
     return Logged(step, host_.OpenAddin(state_.excel, InstalledAddinPath()));
 }
 
-Status MainMod::CloseInUsersExcel() {
-    return LoggedAllowingAbsent(L"Take " + InstalledAddinFileName() + L" out of the user's Excel",
-                                host_.CloseAddin(state_.excel, InstalledAddinFileName()),
-                                L"not open there");
+// Excel keeps a loaded add-in open, and Windows neither deletes nor replaces an open file: the
+// user's Excel lets go of it first. Should it not, nothing is changed. Hands back whether the
+// add-in was open there.
+Outcome<bool> MainMod::LetGoInUsersExcel() {
+    if (!state_.excelIsUsers) {
+        return false;
+    }
+    const auto closed = LoggedAllowingAbsent(
+        L"Take " + InstalledAddinFileName() + L" out of the user's Excel",
+        host_.CloseAddin(state_.excel, InstalledAddinFileName()), L"not open there");
+    if (!closed && !closed.error().notFound) {
+        return closed.error();
+    }
+    return closed.succeeded();
 }
 
 // An add-in without its record would load into Excel half-configured, and the next run would

@@ -65,7 +65,7 @@ private:
     Status RecordWorkbookPath();
     void LoadIntoOpenExcel(const EarlierInstall* earlier);
     Status OpenInUsersExcel(const std::wstring& step);
-    Status CloseInUsersExcel();
+    Outcome<bool> LetGoInUsersExcel();
     void RollBackInstall(const EarlierInstall* earlier, const HostError& cause);
     void PutBack(const EarlierInstall& earlier);
     void PutBackSetting(const wchar_t* key, const std::optional<std::wstring>& value);
