@@ -219,7 +219,9 @@ void MainMod::NothingToRemove() {
 bool MainMod::ProgramFolderCanInstall() {
     const auto folder = host_.ApplicationFolder();
     if (!folder) {
-        return true; // the copy names the failure
+        // The copy looks again, and fails with its own words if this was no passing failure.
+        host_.Log(L"Find the program's folder: " + FailureText(folder.error()));
+        return true;
     }
     const std::wstring source = JoinPath(folder.value(), kAddinSourceName);
     const auto present = host_.FileExists(source);
@@ -402,6 +404,9 @@ void MainMod::RollBackInstall(const EarlierInstall* earlier, const HostError& ca
 void MainMod::PutBack(const EarlierInstall& earlier) {
     // A copy that failed at the start (Excel holds the add-in) has left it as it was.
     const auto now = host_.ReadFileBytes(InstalledAddinPath());
+    if (!now) {
+        host_.Log(L"Compare the add-in with the earlier one: " + FailureText(now.error()));
+    }
     if (!now || now.value() != earlier.addin) {
         Logged(L"Put the earlier add-in back",
                host_.WriteFileBytes(InstalledAddinPath(), earlier.addin));
@@ -433,7 +438,7 @@ void MainMod::SucceedWithNotice(const wchar_t* notice) {
     exitCode_ = kExitDone;
     if (!ShowsNothing()) {
         host_.Log(std::wstring(L"Show: ") + notice);
-        host_.Inform(notice);
+        LogIfNotShown(host_.Inform(notice));
     }
 }
 
@@ -441,7 +446,7 @@ void MainMod::SucceedWithWindow() {
     exitCode_ = kExitDone;
     if (!ShowsNothing()) {
         host_.Log(L"Show the success window");
-        host_.ShowSuccessWindow();
+        LogIfNotShown(host_.ShowSuccessWindow());
     }
 }
 
@@ -450,14 +455,22 @@ void MainMod::AskToRestartExcel(const std::wstring& reason) {
     host_.Log(L"Excel must be restarted to load the add-in: " + reason);
     if (!ShowsNothing()) {
         host_.Log(std::wstring(L"Show: ") + kRestartExcel);
-        host_.Inform(kRestartExcel);
+        LogIfNotShown(host_.Inform(kRestartExcel));
     }
 }
 
 void MainMod::Fail(const std::wstring& message) {
     host_.Log(L"Failed: " + message);
     if (!ShowsNothing()) {
-        host_.Warn(message);
+        LogIfNotShown(host_.Warn(message));
+    }
+}
+
+// What was not shown changes nothing the run did, but whoever reads the log must know the user
+// did not see it.
+void MainMod::LogIfNotShown(const Status& shown) {
+    if (!shown) {
+        host_.Log(L"Show it: " + FailureText(shown.error()));
     }
 }
 

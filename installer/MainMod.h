@@ -77,6 +77,7 @@ private:
     void SucceedWithWindow();
     void AskToRestartExcel(const std::wstring& reason);
     void Fail(const std::wstring& message);
+    void LogIfNotShown(const Status& shown);
     bool ShowsNothing() const;
 
     // Logs the step and how it ended, and hands the outcome on.
