@@ -166,6 +166,7 @@ void MainMod::Uninstall() {
     // A question that could not be asked was not answered Yes: nothing changes.
     const auto answer = Logged(L"Ask whether to uninstall", host_.AskYesNo(kUninstallQuestion));
     if (!answer) {
+        Fail(QuestionFailedMessage(answer.error().description));
         return;
     }
     // Only Yes removes anything.

@@ -37,6 +37,11 @@ std::wstring LogUnavailableMessage(const std::wstring& description) {
            L"未做任何更改。   ";
 }
 
+std::wstring QuestionFailedMessage(const std::wstring& description) {
+    return L"Quorvale无法显示是否卸载的询问：" + WithoutTrailingLineBreaks(description) +
+           L"未做任何更改。   ";
+}
+
 std::wstring ErrorText(const HostError& error) {
     // Win32 errors read best in decimal, as Microsoft's pages list them; HRESULTs in hex.
     std::wstring number;

@@ -56,6 +56,8 @@ inline constexpr wchar_t kUsage[] =
 std::wstring InstallFailedMessage(const std::wstring& description);
 std::wstring RemovalFailedMessage(const std::wstring& description);
 std::wstring LogUnavailableMessage(const std::wstring& description);
+// The uninstall question could not be shown: not answered Yes, so nothing is removed.
+std::wstring QuestionFailedMessage(const std::wstring& description);
 
 // How the log words an error, "error 5: Access is denied.", and a failed step, "failed, " and
 // the error.
