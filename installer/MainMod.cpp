@@ -22,6 +22,14 @@ template <typename T> Outcome<T> MainMod::Logged(const std::wstring& step, Outco
     return outcome;
 }
 
+template <typename T>
+Outcome<T> MainMod::Kept(const std::wstring& step, Outcome<T> outcome, bool logAbsent) {
+    if (!logAbsent && !outcome && outcome.error().notFound) {
+        return outcome;
+    }
+    return Logged(step, std::move(outcome));
+}
+
 Status MainMod::LoggedAllowingAbsent(const std::wstring& step, Status outcome,
                                      const wchar_t* absent) {
     if (!outcome && outcome.error().notFound) {
@@ -250,7 +258,10 @@ void MainMod::Install() {
     if (!ProgramFolderCanInstall()) {
         return;
     }
-    InstallOver(nullptr);
+    EarlierInstall earlier;
+    if (KeepEarlier(earlier, false)) {
+        InstallOver(earlier);
+    }
 }
 
 // The add-in is replaced by the program's own and the record rewritten; should any of it fail,
@@ -260,26 +271,8 @@ void MainMod::Update() {
         return;
     }
     EarlierInstall earlier;
-    auto addin =
-        Logged(L"Keep a copy of the installed add-in", host_.ReadFileBytes(InstalledAddinPath()));
-    if (!addin) {
-        if (addin.error().notFound) {
-            InstallOver(nullptr); // nothing there to keep after all
-            return;
-        }
-        Fail(InstallFailedMessage(addin.error().description));
+    if (!KeepEarlier(earlier, true)) {
         return;
-    }
-    earlier.addin = std::move(addin.value());
-    for (auto [key, value] : {std::pair{kPathKey, &earlier.path}, {kUnitKey, &earlier.unit}}) {
-        const auto kept =
-            Logged(L"Keep the record's " + std::wstring(key), ReadRecordValue(host_, key));
-        if (kept) {
-            *value = kept.value();
-        } else if (!kept.error().notFound) {
-            Fail(InstallFailedMessage(kept.error().description));
-            return;
-        }
     }
     const auto closedInExcel = LetGoInUsersExcel();
     if (!closedInExcel) {
@@ -287,29 +280,50 @@ void MainMod::Update() {
         return;
     }
     earlier.openInUsersExcel = closedInExcel.value();
-    InstallOver(&earlier);
+    InstallOver(earlier);
 }
 
-void MainMod::InstallOver(const EarlierInstall* earlier) {
-    // The copy: on failure nothing has been changed yet, unless it broke off half-way, and an
-    // update puts the earlier add-in back.
-    if (const auto copied = CopyAddinIntoStartupFolder(); !copied) {
-        if (earlier) {
-            PutBack(*earlier);
+// What the install replaces is kept before anything changes, so that a failure can put it back.
+// A fresh install may find a record without its add-in, or a hidden add-in left behind. An
+// update logs each thing it keeps; a fresh install only what it finds or cannot read, since on a
+// fresh profile nothing is there.
+bool MainMod::KeepEarlier(EarlierInstall& earlier, bool installed) {
+    auto addin = Kept(installed ? std::wstring(L"Keep a copy of the installed add-in")
+                                : L"Keep a copy of the file already at " + InstalledAddinPath(),
+                      host_.ReadFileBytes(InstalledAddinPath()), installed);
+    if (addin) {
+        earlier.addin = std::move(addin.value());
+    } else if (!addin.error().notFound) {
+        Fail(InstallFailedMessage(addin.error().description));
+        return false;
+    }
+    // An add-in taken as installed that is not there after all is installed afresh.
+    earlier.update = installed && earlier.addin;
+    for (auto [key, value] : {std::pair{kPathKey, &earlier.path}, {kUnitKey, &earlier.unit}}) {
+        const auto kept =
+            Kept(L"Keep the record's " + std::wstring(key), ReadRecordValue(host_, key), installed);
+        if (kept) {
+            *value = kept.value();
+        } else if (!kept.error().notFound) {
+            Fail(InstallFailedMessage(kept.error().description));
+            return false;
         }
-        Fail(InstallFailedMessage(copied.error().description));
+    }
+    return true;
+}
+
+void MainMod::InstallOver(EarlierInstall& earlier) {
+    if (const auto copied = CopyAddinIntoStartupFolder(earlier); !copied) {
+        RollBackInstall(earlier, copied.error());
         return;
     }
-
-    // The record's Path, then its Unit: on failure the copied add-in is taken back out, or the
-    // earlier one put back.
+    // The record's Path, then its Unit.
     if (const auto recorded = RecordWorkbookPath(); !recorded) {
         RollBackInstall(earlier, recorded.error());
         return;
     }
-    if (const auto recorded =
-            Logged(L"Record Unit = " + std::wstring(kUnitValue), WriteUnit(host_));
-        !recorded) {
+    earlier.pathWritten = true;
+    if (const auto recorded = RecordUnit(); !recorded) {
         RollBackInstall(earlier, recorded.error());
         return;
     }
@@ -319,7 +333,7 @@ void MainMod::InstallOver(const EarlierInstall* earlier) {
     SucceedWithWindow();
 }
 
-Status MainMod::CopyAddinIntoStartupFolder() {
+Status MainMod::CopyAddinIntoStartupFolder(EarlierInstall& earlier) {
     const auto programFolder = Logged(L"Find the program's folder", host_.ApplicationFolder());
     if (!programFolder) {
         return programFolder.error();
@@ -337,6 +351,8 @@ Status MainMod::CopyAddinIntoStartupFolder() {
         host_.Log(L"Clear the attributes of " + InstalledAddinPath() + L": " +
                   FailureText(made.error()));
     }
+    // From here the add-in's place may have changed, even by a copy that broke off half-way.
+    earlier.addinTouched = true;
     const std::wstring source = JoinPath(programFolder.value(), kAddinSourceName);
     return Logged(L"Copy " + source + L" to " + InstalledAddinPath(),
                   host_.CopyFile(source, InstalledAddinPath()));
@@ -351,12 +367,16 @@ Status MainMod::RecordWorkbookPath() {
     return Logged(L"Record Path = " + workbook, WriteWorkbookPath(host_, workbook));
 }
 
+Status MainMod::RecordUnit() {
+    return Logged(L"Record Unit = " + std::wstring(kUnitValue), WriteUnit(host_));
+}
+
 // Excel opens start-up add-ins only when it starts, so an Excel already open would not show
 // the new menu item the success window points to. The user's Excel, when reached, opens the
 // add-in now; otherwise the user is asked to restart Excel. An update whose add-in was not
 // loaded there leaves it to Excel's next start, as before.
-void MainMod::LoadIntoOpenExcel(const EarlierInstall* earlier) {
-    const bool wanted = earlier ? earlier->openInUsersExcel : state_.excelIsUsers;
+void MainMod::LoadIntoOpenExcel(const EarlierInstall& earlier) {
+    const bool wanted = earlier.update ? earlier.openInUsersExcel : state_.excelIsUsers;
     if (wanted) {
         if (const auto opened =
                 OpenInUsersExcel(L"Open " + InstalledAddinPath() + L" in the user's Excel");
@@ -366,7 +386,7 @@ void MainMod::LoadIntoOpenExcel(const EarlierInstall* earlier) {
         }
         return;
     }
-    if (!earlier && state_.excelOpen) {
+    if (!earlier.update && state_.excelOpen) {
         AskToRestartExcel(L"Excel is open but could not be reached");
     }
 }
@@ -391,32 +411,38 @@ Outcome<bool> MainMod::LetGoInUsersExcel() {
     return closed.succeeded();
 }
 
-// An add-in without its record would load into Excel half-configured, and the next run would
-// offer to uninstall something that never installed.
-void MainMod::RollBackInstall(const EarlierInstall* earlier, const HostError& cause) {
-    if (earlier) {
-        PutBack(*earlier);
-    } else {
-        Logged(L"Take the copied add-in back out", host_.DeleteFile(InstalledAddinPath()));
+// Undoes what the install changed, and no more: the add-in first, then the record's values this
+// run wrote, each put back as it was or taken away where there was none. An add-in without its
+// record would load into Excel half-configured, and the next run would offer to uninstall
+// something that never installed.
+void MainMod::RollBackInstall(const EarlierInstall& earlier, const HostError& cause) {
+    if (earlier.addinTouched) {
+        PutBackAddin(earlier);
+    }
+    if (earlier.pathWritten) {
+        PutBackSetting(kPathKey, earlier.path);
+    }
+    if (earlier.openInUsersExcel) {
+        OpenInUsersExcel(L"Open the earlier add-in again in the user's Excel");
     }
     Fail(InstallFailedMessage(cause.description));
 }
 
-void MainMod::PutBack(const EarlierInstall& earlier) {
+Status MainMod::PutBackAddin(const EarlierInstall& earlier) {
+    if (!earlier.addin) {
+        // Nothing was there: whatever the copy left goes.
+        return LoggedAllowingAbsent(L"Take the copied add-in back out",
+                                    host_.DeleteFile(InstalledAddinPath()), L"nothing there");
+    }
     // A copy that failed at the start (Excel holds the add-in) has left it as it was.
     const auto now = host_.ReadFileBytes(InstalledAddinPath());
     if (!now) {
         host_.Log(L"Compare the add-in with the earlier one: " + FailureText(now.error()));
+    } else if (now.value() == *earlier.addin) {
+        return Completed();
     }
-    if (!now || now.value() != earlier.addin) {
-        Logged(L"Put the earlier add-in back",
-               host_.WriteFileBytes(InstalledAddinPath(), earlier.addin));
-    }
-    PutBackSetting(kPathKey, earlier.path);
-    PutBackSetting(kUnitKey, earlier.unit);
-    if (earlier.openInUsersExcel) {
-        OpenInUsersExcel(L"Open the earlier add-in again in the user's Excel");
-    }
+    return Logged(L"Put the earlier add-in back",
+                  host_.WriteFileBytes(InstalledAddinPath(), *earlier.addin));
 }
 
 void MainMod::PutBackSetting(const wchar_t* key, const std::optional<std::wstring>& value) {

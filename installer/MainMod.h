@@ -42,12 +42,16 @@ public:
     int ExitCode() const { return exitCode_; }
 
 private:
-    // What an update replaces, kept so that a failed update can put it back.
+    // What an install replaces, kept so that a failed one can put it back, and how far it got,
+    // so that putting back undoes what it changed and no more.
     struct EarlierInstall {
-        std::string addin;
+        std::optional<std::string> addin; // none: nothing was at the add-in's place
         std::optional<std::wstring> path;
         std::optional<std::wstring> unit;
+        bool update = false; // an installed add-in is replaced
         bool openInUsersExcel = false;
+        bool addinTouched = false;
+        bool pathWritten = false;
     };
 
     bool RunsUnderAnotherAccount();
@@ -60,14 +64,16 @@ private:
     bool ProgramFolderCanInstall();
     void Install();
     void Update();
-    void InstallOver(const EarlierInstall* earlier);
-    Status CopyAddinIntoStartupFolder();
+    bool KeepEarlier(EarlierInstall& earlier, bool installed);
+    void InstallOver(EarlierInstall& earlier);
+    Status CopyAddinIntoStartupFolder(EarlierInstall& earlier);
     Status RecordWorkbookPath();
-    void LoadIntoOpenExcel(const EarlierInstall* earlier);
+    Status RecordUnit();
+    void LoadIntoOpenExcel(const EarlierInstall& earlier);
     Status OpenInUsersExcel(const std::wstring& step);
     Outcome<bool> LetGoInUsersExcel();
-    void RollBackInstall(const EarlierInstall* earlier, const HostError& cause);
-    void PutBack(const EarlierInstall& earlier);
+    void RollBackInstall(const EarlierInstall& earlier, const HostError& cause);
+    Status PutBackAddin(const EarlierInstall& earlier);
     void PutBackSetting(const wchar_t* key, const std::optional<std::wstring>& value);
     void ReportStatus(const Outcome<std::wstring>& found);
     std::wstring InstalledAddinPath() const;
@@ -82,6 +88,9 @@ private:
 
     // Logs the step and how it ended, and hands the outcome on.
     template <typename T> Outcome<T> Logged(const std::wstring& step, Outcome<T> outcome);
+    // For what an install keeps: an absence is logged only when `logAbsent`.
+    template <typename T>
+    Outcome<T> Kept(const std::wstring& step, Outcome<T> outcome, bool logAbsent);
     // For a step whose "not found" is a fine end (a removal, a close), logged as `absent`.
     Status LoggedAllowingAbsent(const std::wstring& step, Status outcome,
                                 const wchar_t* absent = L"not there");

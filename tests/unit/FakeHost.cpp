@@ -174,7 +174,9 @@ Outcome<std::wstring> FakeHost::FindFile(const std::wstring& path) {
 Status FakeHost::CopyFile(const std::wstring& source, const std::wstring& destination) {
     calls.push_back(L"CopyFile " + source + L" -> " + destination);
     if (auto error = Forced(Op::CopyFile)) {
-        if (failedCopyLeavesPart && files.count(source) != 0) {
+        // Only into a file the copy could open for writing.
+        if (failedCopyLeavesPart && files.count(source) != 0 && !InUse(destination) &&
+            hiddenFiles.count(destination) == 0 && readOnlyFiles.count(destination) == 0) {
             files[destination] = files[source].substr(0, files[source].size() / 2);
         }
         return *error;

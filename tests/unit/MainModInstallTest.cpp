@@ -31,7 +31,9 @@ TEST_F(InstallTest, CopiesTheAddinRecordsTheWorkbookThenOpensTheWindowInThatOrde
             L"RunsAsDesktopUser", L"ExcelWindowOpen", L"AttachToRunningExcel",
             L"AcquireExcelApplication", L"ReadStartupPath", L"FindFile " + kInstalled,
             L"ApplicationFolder", L"FileExists " + kSource, L"IsInTemporaryFolder " + kProgram,
-            L"ApplicationFolder", L"CreateFolder " + kStartup, L"MakeFileOrdinary " + kInstalled,
+            L"ReadFileBytes " + kInstalled, L"ReadSetting Tanrebo Software | Merrowin | Path",
+            L"ReadSetting Tanrebo Software | Merrowin | Unit", L"ApplicationFolder",
+            L"CreateFolder " + kStartup, L"MakeFileOrdinary " + kInstalled,
             L"CopyFile " + kSource + L" -> " + kInstalled, L"ApplicationFolder",
             L"SaveSetting Tanrebo Software | Merrowin | Path = " + kProgram + L"\\TORVA.xls",
             L"SaveSetting Tanrebo Software | Merrowin | Unit = Halvetri", L"ShowSuccessWindow"));
@@ -134,7 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
                                      false,
                                      false,
                                      {L"CopyFile " + kSource + L" -> " + kInstalled,
-                                      L"Warn " + kAccessDenied}},
+                                      L"DeleteFile " + kInstalled, L"Warn " + kAccessDenied}},
                       InstallFailure{"ProgramFolderUnknownForThePath",
                                      Op::ApplicationFolder,
                                      3,
@@ -154,9 +156,11 @@ INSTANTIATE_TEST_SUITE_P(
                                      Op::SaveSetting,
                                      2,
                                      false,
-                                     true,
+                                     false,
                                      {L"SaveSetting Tanrebo Software | Merrowin | Unit = Halvetri",
-                                      L"DeleteFile " + kInstalled, L"Warn " + kAccessDenied}}),
+                                      L"DeleteFile " + kInstalled,
+                                      L"DeleteSettingKey Tanrebo Software | Merrowin | Path",
+                                      L"Warn " + kAccessDenied}}),
     [](const ::testing::TestParamInfo<InstallFailure>& param) { return param.param.name; });
 
 TEST_F(InstallTest, TheCopysOwnFailureIsReportedWithThePlatformsDescription) {
