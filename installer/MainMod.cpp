@@ -346,8 +346,9 @@ Status MainMod::CopyAddinIntoStartupFolder(EarlierInstall& earlier) {
     }
     // Windows refuses to copy onto a hidden or read-only file, and a leftover may be either.
     // Should the attributes stay, the copy's own failure says why.
-    if (const auto made = host_.MakeFileOrdinary(InstalledAddinPath());
-        !made && !made.error().notFound) {
+    if (const auto made = host_.MakeFileOrdinary(InstalledAddinPath()); made) {
+        earlier.clearedAttributes = made.value();
+    } else if (!made.error().notFound) {
         host_.Log(L"Clear the attributes of " + InstalledAddinPath() + L": " +
                   FailureText(made.error()));
     }
@@ -416,8 +417,11 @@ Outcome<bool> MainMod::LetGoInUsersExcel() {
 // record would load into Excel half-configured, and the next run would offer to uninstall
 // something that never installed.
 void MainMod::RollBackInstall(const EarlierInstall& earlier, const HostError& cause) {
-    if (earlier.addinTouched) {
-        PutBackAddin(earlier);
+    // Someone made the earlier file hidden or read-only; putting it back includes that.
+    if (earlier.addinTouched && PutBackAddin(earlier) && earlier.addin &&
+        earlier.clearedAttributes != 0) {
+        Logged(L"Give " + InstalledAddinPath() + L" back the attributes it had",
+               host_.RestoreFileAttributes(InstalledAddinPath(), earlier.clearedAttributes));
     }
     if (earlier.pathWritten) {
         PutBackSetting(kPathKey, earlier.path);
@@ -428,21 +432,25 @@ void MainMod::RollBackInstall(const EarlierInstall& earlier, const HostError& ca
     Fail(InstallFailedMessage(cause.description));
 }
 
-Status MainMod::PutBackAddin(const EarlierInstall& earlier) {
+// Whether the add-in's place is as it was, attributes aside.
+bool MainMod::PutBackAddin(const EarlierInstall& earlier) {
     if (!earlier.addin) {
         // Nothing was there: whatever the copy left goes.
-        return LoggedAllowingAbsent(L"Take the copied add-in back out",
-                                    host_.DeleteFile(InstalledAddinPath()), L"nothing there");
+        const auto taken =
+            LoggedAllowingAbsent(L"Take the copied add-in back out",
+                                 host_.DeleteFile(InstalledAddinPath()), L"nothing there");
+        return taken || taken.error().notFound;
     }
     // A copy that failed at the start (Excel holds the add-in) has left it as it was.
     const auto now = host_.ReadFileBytes(InstalledAddinPath());
     if (!now) {
         host_.Log(L"Compare the add-in with the earlier one: " + FailureText(now.error()));
     } else if (now.value() == *earlier.addin) {
-        return Completed();
+        return true;
     }
     return Logged(L"Put the earlier add-in back",
-                  host_.WriteFileBytes(InstalledAddinPath(), *earlier.addin));
+                  host_.WriteFileBytes(InstalledAddinPath(), *earlier.addin))
+        .succeeded();
 }
 
 void MainMod::PutBackSetting(const wchar_t* key, const std::optional<std::wstring>& value) {

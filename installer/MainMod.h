@@ -51,6 +51,7 @@ private:
         bool update = false; // an installed add-in is replaced
         bool openInUsersExcel = false;
         bool addinTouched = false;
+        std::uint32_t clearedAttributes = 0; // what the copy needed taken off a leftover
         bool pathWritten = false;
     };
 
@@ -73,7 +74,7 @@ private:
     Status OpenInUsersExcel(const std::wstring& step);
     Outcome<bool> LetGoInUsersExcel();
     void RollBackInstall(const EarlierInstall& earlier, const HostError& cause);
-    Status PutBackAddin(const EarlierInstall& earlier);
+    bool PutBackAddin(const EarlierInstall& earlier);
     void PutBackSetting(const wchar_t* key, const std::optional<std::wstring>& value);
     void ReportStatus(const Outcome<std::wstring>& found);
     std::wstring InstalledAddinPath() const;

@@ -200,7 +200,7 @@ Status FakeHost::CopyFile(const std::wstring& source, const std::wstring& destin
     return Completed();
 }
 
-Status FakeHost::MakeFileOrdinary(const std::wstring& path) {
+Outcome<std::uint32_t> FakeHost::MakeFileOrdinary(const std::wstring& path) {
     calls.push_back(L"MakeFileOrdinary " + path);
     if (auto error = Forced(Op::MakeFileOrdinary)) {
         return *error;
@@ -208,8 +208,25 @@ Status FakeHost::MakeFileOrdinary(const std::wstring& path) {
     if (files.count(path) == 0) {
         return NotFound();
     }
-    hiddenFiles.erase(path);
-    readOnlyFiles.erase(path);
+    const std::uint32_t cleared = (readOnlyFiles.erase(path) != 0 ? kReadOnlyAttribute : 0) |
+                                  (hiddenFiles.erase(path) != 0 ? kHiddenAttribute : 0);
+    return cleared;
+}
+
+Status FakeHost::RestoreFileAttributes(const std::wstring& path, std::uint32_t attributes) {
+    calls.push_back(L"RestoreFileAttributes " + path);
+    if (auto error = Forced(Op::RestoreFileAttributes)) {
+        return *error;
+    }
+    if (files.count(path) == 0) {
+        return NotFound();
+    }
+    if ((attributes & kReadOnlyAttribute) != 0) {
+        readOnlyFiles.insert(path);
+    }
+    if ((attributes & kHiddenAttribute) != 0) {
+        hiddenFiles.insert(path);
+    }
     return Completed();
 }
 

@@ -62,6 +62,7 @@ const std::vector<Call> kCalls = {
      "CopyFile",
      {&kNotFound, &kAccessDenied, &kSharingViolation, &kReadOnly, &kBrokeOff}},
     {Op::MakeFileOrdinary, "MakeFileOrdinary", {&kAccessDenied, &kSharingViolation}},
+    {Op::RestoreFileAttributes, "RestoreFileAttributes", {&kAccessDenied}},
     {Op::DeleteFile, "DeleteFile", {&kAccessDenied, &kSharingViolation, &kReadOnly}},
     {Op::CreateFolder, "CreateFolder", {&kNotFound, &kAccessDenied}},
     {Op::ReadFileBytes, "ReadFileBytes", {&kAccessDenied, &kSharingViolation}},
@@ -81,8 +82,16 @@ const std::vector<Call> kCalls = {
     {Op::ShowSuccessWindow, "ShowSuccessWindow", {&kAccessDenied}},
 };
 
+// A call the table does not list would go untested.
 const Call& CallOf(Op op) {
-    return *std::find_if(kCalls.begin(), kCalls.end(), [op](const Call& c) { return c.op == op; });
+    static const Call unlisted{op, "a call missing from the table", {}};
+    const auto found =
+        std::find_if(kCalls.begin(), kCalls.end(), [op](const Call& c) { return c.op == op; });
+    if (found == kCalls.end()) {
+        ADD_FAILURE() << "host call " << static_cast<int>(op) << " has no failures listed";
+        return unlisted;
+    }
+    return *found;
 }
 
 void WriteEarlierRecord(FakeHost& h) {
