@@ -18,8 +18,14 @@ std::wstring InstalledAddinFileName() {
 } // namespace
 
 template <typename T> Outcome<T> MainMod::Logged(const std::wstring& step, Outcome<T> outcome) {
-    host_.Log(step + L": " + (outcome ? std::wstring(L"done") : FailureText(outcome.error())));
+    LogStep(step, outcome ? nullptr : &outcome.error());
     return outcome;
+}
+
+// Out of the template: the shipped build's compiler (mingw-w64 gcc 12, link-time optimisation at
+// -Os) stopped with an internal compiler error when the line was built inside it.
+void MainMod::LogStep(const std::wstring& step, const HostError* failure) {
+    host_.Log(step + L": " + (failure ? FailureText(*failure) : std::wstring(L"done")));
 }
 
 template <typename T>
@@ -198,12 +204,15 @@ void MainMod::Remove() {
     const auto deleted = LoggedAllowingAbsent(L"Delete " + InstalledAddinPath(),
                                               host_.DeleteFile(InstalledAddinPath()));
     if (!deleted && !deleted.error().notFound) {
+        Leftovers left;
         if (closedInExcel.value()) {
-            OpenInUsersExcel(L"Open the add-in again in the user's Excel");
+            left.closedInExcel =
+                !OpenAgainInUsersExcel(L"Open the add-in again in the user's Excel");
         }
         // Closing Excel would not help with a read-only file.
-        Fail(deleted.error().readOnly ? std::wstring(kInstalledAddinReadOnly)
-                                      : RemovalFailedMessage(deleted.error().description));
+        FailLeaving(deleted.error().readOnly ? std::wstring(kInstalledAddinReadOnly)
+                                             : RemovalFailedMessage(deleted.error().description),
+                    left);
         return;
     }
 
@@ -413,23 +422,76 @@ Outcome<bool> MainMod::LetGoInUsersExcel() {
 }
 
 // Undoes what the install changed, and no more: the add-in first, then the record's values this
-// run wrote, each put back as it was or taken away where there was none. An add-in without its
-// record would load into Excel half-configured, and the next run would offer to uninstall
-// something that never installed.
-void MainMod::RollBackInstall(const EarlierInstall& earlier, const HostError& cause) {
-    // Someone made the earlier file hidden or read-only; putting it back includes that.
-    if (earlier.addinTouched && PutBackAddin(earlier) && earlier.addin &&
-        earlier.clearedAttributes != 0) {
-        Logged(L"Give " + InstalledAddinPath() + L" back the attributes it had",
-               host_.RestoreFileAttributes(InstalledAddinPath(), earlier.clearedAttributes));
-    }
-    if (earlier.pathWritten) {
-        PutBackSetting(kPathKey, earlier.path);
+// run wrote, each put back as it was or taken away where there was none. What cannot be undone
+// is named in the log and the message.
+void MainMod::RollBackInstall(EarlierInstall& earlier, const HostError& cause) {
+    Leftovers left;
+    if (earlier.addinTouched && !PutBackAddin(earlier)) {
+        host_.Log(L"Not undone: the add-in stayed in " + state_.startupFolder +
+                  L" as this run left it");
+        left.addin = true;
+        left.record = CompleteRecord(earlier);
+    } else {
+        if (earlier.addinTouched && !PutBackAttributes(earlier)) {
+            host_.Log(L"Not undone: the add-in stayed in " + state_.startupFolder +
+                      L" without the attributes it had");
+            left.addin = true;
+        }
+        if (earlier.pathWritten && !PutBackSetting(kPathKey, earlier.path)) {
+            host_.Log(L"Not undone: the record's Path stayed as this run wrote it");
+            left.record = true;
+        }
     }
     if (earlier.openInUsersExcel) {
-        OpenInUsersExcel(L"Open the earlier add-in again in the user's Excel");
+        left.closedInExcel =
+            !OpenAgainInUsersExcel(L"Open the earlier add-in again in the user's Excel");
     }
-    Fail(InstallFailedMessage(cause.description));
+    FailLeaving(InstallFailedMessage(cause.description), left);
+}
+
+// An add-in that stays keeps the record as it stands, made whole where a value is missing:
+// without one it would load into Excel half-configured, and the next run would offer to
+// uninstall something that never installed. Hands back whether this run changed the record.
+bool MainMod::CompleteRecord(EarlierInstall& earlier) {
+    bool whole = true;
+    if (!earlier.path && !earlier.pathWritten) {
+        earlier.pathWritten = RecordWorkbookPath().succeeded();
+        whole = earlier.pathWritten;
+    }
+    bool unitWritten = false;
+    if (whole && !earlier.unit) {
+        unitWritten = RecordUnit().succeeded();
+        whole = unitWritten;
+    }
+    if (!whole) {
+        host_.Log(L"Not undone: the add-in stayed in " + state_.startupFolder +
+                  L" without its whole record");
+    }
+    const bool changed = earlier.pathWritten || unitWritten;
+    if (changed) {
+        host_.Log(
+            L"Not undone: the record stayed as this run wrote it, for the add-in that stayed");
+    }
+    return changed;
+}
+
+bool MainMod::OpenAgainInUsersExcel(const std::wstring& step) {
+    if (OpenInUsersExcel(step)) {
+        return true;
+    }
+    host_.Log(L"Not undone: the add-in stayed closed in the user's Excel");
+    return false;
+}
+
+// Someone made the earlier file hidden or read-only; putting it back includes that.
+bool MainMod::PutBackAttributes(const EarlierInstall& earlier) {
+    if (!earlier.addin || earlier.clearedAttributes == 0) {
+        return true;
+    }
+    const auto restored =
+        Logged(L"Give " + InstalledAddinPath() + L" back the attributes it had",
+               host_.RestoreFileAttributes(InstalledAddinPath(), earlier.clearedAttributes));
+    return restored.succeeded();
 }
 
 // Whether the add-in's place is as it was, attributes aside.
@@ -453,13 +515,16 @@ bool MainMod::PutBackAddin(const EarlierInstall& earlier) {
         .succeeded();
 }
 
-void MainMod::PutBackSetting(const wchar_t* key, const std::optional<std::wstring>& value) {
+bool MainMod::PutBackSetting(const wchar_t* key, const std::optional<std::wstring>& value) {
     if (value) {
-        Logged(L"Put back the record's " + std::wstring(key), WriteRecordValue(host_, key, *value));
-        return;
+        const auto written = Logged(L"Put back the record's " + std::wstring(key),
+                                    WriteRecordValue(host_, key, *value));
+        return written.succeeded();
     }
-    LoggedAllowingAbsent(L"Remove the record's " + std::wstring(key) + L", which it did not have",
-                         DeleteRecordValue(host_, key));
+    const auto removed = LoggedAllowingAbsent(L"Remove the record's " + std::wstring(key) +
+                                                  L", which it did not have",
+                                              DeleteRecordValue(host_, key));
+    return removed || removed.error().notFound;
 }
 
 void MainMod::ReportStatus(const Outcome<std::wstring>& found) {
@@ -499,6 +564,11 @@ void MainMod::Fail(const std::wstring& message) {
     if (!ShowsNothing()) {
         LogIfNotShown(host_.Warn(message));
     }
+}
+
+// A failure a second one kept from being undone in full says what it left.
+void MainMod::FailLeaving(const std::wstring& message, const Leftovers& left) {
+    Fail(WithLeftovers(message, left, state_.startupFolder));
 }
 
 // What was not shown changes nothing the run did, but whoever reads the log must know the user

@@ -9,6 +9,8 @@
 
 namespace qx {
 
+struct Leftovers;
+
 // Kept from the moment each is set until the program ends. Excel is never told to quit:
 // the handle only goes away with the program.
 struct InstallState {
@@ -73,9 +75,12 @@ private:
     void LoadIntoOpenExcel(const EarlierInstall& earlier);
     Status OpenInUsersExcel(const std::wstring& step);
     Outcome<bool> LetGoInUsersExcel();
-    void RollBackInstall(const EarlierInstall& earlier, const HostError& cause);
+    void RollBackInstall(EarlierInstall& earlier, const HostError& cause);
     bool PutBackAddin(const EarlierInstall& earlier);
-    void PutBackSetting(const wchar_t* key, const std::optional<std::wstring>& value);
+    bool PutBackAttributes(const EarlierInstall& earlier);
+    bool CompleteRecord(EarlierInstall& earlier);
+    bool OpenAgainInUsersExcel(const std::wstring& step);
+    bool PutBackSetting(const wchar_t* key, const std::optional<std::wstring>& value);
     void ReportStatus(const Outcome<std::wstring>& found);
     std::wstring InstalledAddinPath() const;
 
@@ -84,11 +89,13 @@ private:
     void SucceedWithWindow();
     void AskToRestartExcel(const std::wstring& reason);
     void Fail(const std::wstring& message);
+    void FailLeaving(const std::wstring& message, const Leftovers& left);
     void LogIfNotShown(const Status& shown);
     bool ShowsNothing() const;
 
     // Logs the step and how it ended, and hands the outcome on.
     template <typename T> Outcome<T> Logged(const std::wstring& step, Outcome<T> outcome);
+    void LogStep(const std::wstring& step, const HostError* failure);
     // For what an install keeps: an absence is logged only when `logAbsent`.
     template <typename T>
     Outcome<T> Kept(const std::wstring& step, Outcome<T> outcome, bool logAbsent);

@@ -278,14 +278,14 @@ bool NextRunHandles(const InjectedRun& r, RunMode mode) {
 
 // What a run left that it could not undo is named in the log and, unless the run is quiet, in
 // its failure box.
+bool Said(const InjectedRun& r, const std::wstring& logged, const std::wstring& shown) {
+    return r.LogHas(L"Not undone: " + logged) && (r.ShowsNothing() || r.WarnedWith(shown));
+}
 bool SaysWhatStayed(const InjectedRun& r) {
-    const bool addinSaid =
-        r.after.SameAddin(r.before) || (r.LogHas(L"the add-in stayed in " + kStartup) &&
-                                        (r.ShowsNothing() || r.WarnedWith(L"“QxButton.xla”仍")));
-    const bool recordSaid =
-        r.after.record == r.before.record ||
-        (r.LogHas(L"the record stayed") && (r.ShowsNothing() || r.WarnedWith(L"设置记录")));
-    return addinSaid && recordSaid;
+    return (r.after.SameAddin(r.before) ||
+            Said(r, L"the add-in stayed in " + kStartup,
+                 L"未能完全撤销：文件“QxButton.xla”仍留在“" + kStartup + L"”中")) &&
+           (r.after.record == r.before.record || Said(r, L"the record", L"设置记录未能恢复原样"));
 }
 
 struct Rule {
@@ -351,7 +351,8 @@ const Rule kRules[] = {
              return !r.after.loaded;
          }
          return !r.Unchanged() || r.after.loaded ||
-                r.LogHas(L"the add-in stayed closed in the user's Excel");
+                Said(r, L"the add-in stayed closed in the user's Excel",
+                     L"加载项已在 Excel 中关闭，重新打开 Excel 即可再次载入");
      }},
     {"nothing but the add-in is touched in the user's Excel",
      [](const InjectedRun& r) {

@@ -163,6 +163,28 @@ INSTANTIATE_TEST_SUITE_P(
                                       L"Warn " + kAccessDenied}}),
     [](const ::testing::TestParamInfo<InstallFailure>& param) { return param.param.name; });
 
+// A rollback that cannot take the add-in back out leaves it whole, with its record, and says so.
+TEST_F(InstallTest, AnAddinThatCannotBeTakenBackOutKeepsItsRecordAndTheUserIsTold) {
+    host.FailNth(Op::SaveSetting, 1, FakeHost::DefaultError());
+    host.FailNth(Op::DeleteFile, 1,
+                 HostError{32, L"另一个程序正在使用此文件，进程无法访问。", false});
+
+    MainMod mainMod(host);
+    mainMod.Main();
+
+    EXPECT_EQ(mainMod.ExitCode(), 1603);
+    EXPECT_EQ(host.files[kInstalled], "add-in bytes");
+    EXPECT_EQ(host.Setting(L"Tanrebo Software", L"Merrowin", L"Path"), kProgram + L"\\TORVA.xls");
+    EXPECT_EQ(host.Setting(L"Tanrebo Software", L"Merrowin", L"Unit"), L"Halvetri");
+    EXPECT_FALSE(host.successWindowShown);
+    EXPECT_THAT(
+        host.shownMessages,
+        ElementsAre(L"Warn: Quorvale安装失败：拒绝访问。未能完全撤销：文件“QxButton.xla”仍留在“" +
+                    kStartup + L"”中；设置记录未能恢复原样。   "));
+    EXPECT_THAT(host.logLines, Contains(L"Not undone: the add-in stayed in " + kStartup +
+                                        L" as this run left it"));
+}
+
 TEST_F(InstallTest, TheCopysOwnFailureIsReportedWithThePlatformsDescription) {
     host.FailNth(Op::CopyFile, 1, HostError{2, L"系统找不到指定的文件。\r\n", true});
 
