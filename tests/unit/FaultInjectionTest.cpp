@@ -130,6 +130,12 @@ const World kWorlds[] = {
          h.readOnlyFiles.insert(kInstalled);
      }},
     {"the user's Excel open, nothing installed", OpenUsersExcel},
+    // Installed, but closed there by the user: a failure must not open it.
+    {"the user's Excel open, the add-in installed but not loaded there",
+     [](FakeHost& h) {
+         InstallEarlier(h);
+         OpenUsersExcel(h);
+     }},
     {"the user's Excel open with the add-in loaded",
      [](FakeHost& h) {
          InstallEarlier(h);
