@@ -47,8 +47,13 @@ Status Win32HostServices::CopyFile(const std::wstring& source, const std::wstrin
     return CopyFileReplacing(source, destination);
 }
 
-Status Win32HostServices::MakeFileOrdinary(const std::wstring& path) {
+Outcome<std::uint32_t> Win32HostServices::MakeFileOrdinary(const std::wstring& path) {
     return ClearHiddenSystemReadOnly(path);
+}
+
+Status Win32HostServices::RestoreFileAttributes(const std::wstring& path,
+                                                std::uint32_t attributes) {
+    return RestoreAttributes(path, attributes);
 }
 
 Status Win32HostServices::DeleteFile(const std::wstring& path) {

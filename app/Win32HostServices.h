@@ -23,7 +23,8 @@ public:
     Status CloseAddin(const ExcelApplicationHandle& excel, const std::wstring& name) override;
     Outcome<std::wstring> FindFile(const std::wstring& path) override;
     Status CopyFile(const std::wstring& source, const std::wstring& destination) override;
-    Status MakeFileOrdinary(const std::wstring& path) override;
+    Outcome<std::uint32_t> MakeFileOrdinary(const std::wstring& path) override;
+    Status RestoreFileAttributes(const std::wstring& path, std::uint32_t attributes) override;
     Status DeleteFile(const std::wstring& path) override;
     Status CreateFolder(const std::wstring& path) override;
     Outcome<std::string> ReadFileBytes(const std::wstring& path) override;

@@ -52,6 +52,7 @@ void ShowUsage(const qx::UsageAnswer& answer) {
     }
 }
 
+// For the runs that end before the sequence starts; the sequence writes its own.
 int Finish(qx::LogFile& log, int exitCode) {
     log.Write(qx::ExitCodeLine(exitCode));
     return exitCode;
@@ -101,5 +102,5 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
     mainMod.Main();
     host.RunMessageLoopWhileWindowOpen();
-    return Finish(log, mainMod.ExitCode());
+    return mainMod.Finish();
 }

@@ -66,7 +66,7 @@ Status CopyFileReplacing(const std::wstring& source, const std::wstring& destina
     return Completed();
 }
 
-Status ClearHiddenSystemReadOnly(const std::wstring& path) {
+Outcome<std::uint32_t> ClearHiddenSystemReadOnly(const std::wstring& path) {
     const DWORD attributes = GetFileAttributesW(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) {
         return LastWin32Failure();
@@ -74,10 +74,22 @@ Status ClearHiddenSystemReadOnly(const std::wstring& path) {
     constexpr DWORD kUnwanted =
         FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
     if ((attributes & kUnwanted) == 0) {
-        return Completed();
+        return std::uint32_t{0};
     }
     const DWORD wanted = attributes & ~kUnwanted;
     if (!SetFileAttributesW(path.c_str(), wanted != 0 ? wanted : FILE_ATTRIBUTE_NORMAL)) {
+        return LastWin32Failure();
+    }
+    return std::uint32_t{attributes & kUnwanted};
+}
+
+Status RestoreAttributes(const std::wstring& path, std::uint32_t attributes) {
+    const DWORD current = GetFileAttributesW(path.c_str());
+    if (current == INVALID_FILE_ATTRIBUTES) {
+        return LastWin32Failure();
+    }
+    // "Normal" is valid only alone.
+    if (!SetFileAttributesW(path.c_str(), (current & ~FILE_ATTRIBUTE_NORMAL) | attributes)) {
         return LastWin32Failure();
     }
     return Completed();

@@ -8,7 +8,10 @@ namespace qx {
 
 Outcome<std::wstring> FindOrdinaryFile(const std::wstring& path);
 Status CopyFileReplacing(const std::wstring& source, const std::wstring& destination);
-Status ClearHiddenSystemReadOnly(const std::wstring& path);
+// Hands back the attributes it cleared (0: none).
+Outcome<std::uint32_t> ClearHiddenSystemReadOnly(const std::wstring& path);
+// Adds `attributes` to the file's own: those ClearHiddenSystemReadOnly took away.
+Status RestoreAttributes(const std::wstring& path, std::uint32_t attributes);
 Status DeleteFileAt(const std::wstring& path);
 Status CreateFolderWithParents(const std::wstring& path);
 Outcome<std::string> ReadWholeFile(const std::wstring& path);

@@ -53,9 +53,11 @@ public:
     // Replaces `destination` if it exists. Like Windows, may refuse a hidden or read-only
     // destination (MakeFileOrdinary first).
     virtual Status CopyFile(const std::wstring& source, const std::wstring& destination) = 0;
-    // Clears the hidden, system and read-only attributes. Fails (notFound) when there is no
-    // such file.
-    virtual Status MakeFileOrdinary(const std::wstring& path) = 0;
+    // Clears the hidden, system and read-only attributes, and hands back those it cleared (0:
+    // none), as the platform numbers them. Fails (notFound) when there is no such file.
+    virtual Outcome<std::uint32_t> MakeFileOrdinary(const std::wstring& path) = 0;
+    // Sets again attributes that MakeFileOrdinary cleared: what a failed install puts back.
+    virtual Status RestoreFileAttributes(const std::wstring& path, std::uint32_t attributes) = 0;
     virtual Status DeleteFile(const std::wstring& path) = 0;
     // Creates the folder and any missing parent; completes at once when it already exists.
     virtual Status CreateFolder(const std::wstring& path) = 0;

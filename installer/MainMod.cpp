@@ -18,8 +18,22 @@ std::wstring InstalledAddinFileName() {
 } // namespace
 
 template <typename T> Outcome<T> MainMod::Logged(const std::wstring& step, Outcome<T> outcome) {
-    host_.Log(step + L": " + (outcome ? std::wstring(L"done") : FailureText(outcome.error())));
+    LogStep(step, outcome ? nullptr : &outcome.error());
     return outcome;
+}
+
+// Out of the template: the shipped build's compiler (mingw-w64 gcc 12, link-time optimisation at
+// -Os) stopped with an internal compiler error when the line was built inside it.
+void MainMod::LogStep(const std::wstring& step, const HostError* failure) {
+    host_.Log(step + L": " + (failure ? FailureText(*failure) : std::wstring(L"done")));
+}
+
+template <typename T>
+Outcome<T> MainMod::Kept(const std::wstring& step, Outcome<T> outcome, bool logAbsent) {
+    if (!logAbsent && !outcome && outcome.error().notFound) {
+        return outcome;
+    }
+    return Logged(step, std::move(outcome));
 }
 
 Status MainMod::LoggedAllowingAbsent(const std::wstring& step, Status outcome,
@@ -83,9 +97,14 @@ void MainMod::Main() {
     case RunMode::StatusQuery:
         ReportStatus(found);
         return;
-    case RunMode::Help:
+    case RunMode::Help: // shown by the program's entry; not a run
         return;
     }
+}
+
+int MainMod::Finish() {
+    host_.Log(ExitCodeLine(exitCode_));
+    return exitCode_;
 }
 
 // When the host cannot tell (no shell yet, as in a logon script), the run goes on: the user
@@ -161,7 +180,7 @@ void MainMod::Uninstall() {
     // A question that could not be asked was not answered Yes: nothing changes.
     const auto answer = Logged(L"Ask whether to uninstall", host_.AskYesNo(kUninstallQuestion));
     if (!answer) {
-        exitCode_ = kExitFailed;
+        Fail(QuestionFailedMessage(answer.error().description));
         return;
     }
     // Only Yes removes anything.
@@ -174,16 +193,10 @@ void MainMod::Uninstall() {
 }
 
 void MainMod::Remove() {
-    // Excel keeps a loaded add-in open: the user's Excel lets go of it first. Should it not,
-    // nothing is removed.
-    bool closedInExcel = false;
-    if (state_.excelIsUsers) {
-        const auto closed = CloseInUsersExcel();
-        if (!closed && !closed.error().notFound) {
-            Fail(RemovalFailedMessage(closed.error().description));
-            return;
-        }
-        closedInExcel = closed.succeeded();
+    const auto closedInExcel = LetGoInUsersExcel();
+    if (!closedInExcel) {
+        Fail(RemovalFailedMessage(closedInExcel.error().description));
+        return;
     }
 
     // The add-in goes before the record: should the delete fail, the record stays for the
@@ -191,12 +204,15 @@ void MainMod::Remove() {
     const auto deleted = LoggedAllowingAbsent(L"Delete " + InstalledAddinPath(),
                                               host_.DeleteFile(InstalledAddinPath()));
     if (!deleted && !deleted.error().notFound) {
-        if (closedInExcel) {
-            OpenInUsersExcel(L"Open the add-in again in the user's Excel");
+        Leftovers left;
+        if (closedInExcel.value()) {
+            left.closedInExcel =
+                !OpenAgainInUsersExcel(L"Open the add-in again in the user's Excel");
         }
         // Closing Excel would not help with a read-only file.
-        Fail(deleted.error().readOnly ? std::wstring(kInstalledAddinReadOnly)
-                                      : RemovalFailedMessage(deleted.error().description));
+        FailLeaving(deleted.error().readOnly ? std::wstring(kInstalledAddinReadOnly)
+                                             : RemovalFailedMessage(deleted.error().description),
+                    left);
         return;
     }
 
@@ -221,7 +237,9 @@ void MainMod::NothingToRemove() {
 bool MainMod::ProgramFolderCanInstall() {
     const auto folder = host_.ApplicationFolder();
     if (!folder) {
-        return true; // the copy names the failure
+        // The copy looks again, and fails with its own words if this was no passing failure.
+        host_.Log(L"Find the program's folder: " + FailureText(folder.error()));
+        return true;
     }
     const std::wstring source = JoinPath(folder.value(), kAddinSourceName);
     const auto present = host_.FileExists(source);
@@ -249,7 +267,10 @@ void MainMod::Install() {
     if (!ProgramFolderCanInstall()) {
         return;
     }
-    InstallOver(nullptr);
+    EarlierInstall earlier;
+    if (KeepEarlier(earlier, false)) {
+        InstallOver(earlier);
+    }
 }
 
 // The add-in is replaced by the program's own and the record rewritten; should any of it fail,
@@ -259,59 +280,59 @@ void MainMod::Update() {
         return;
     }
     EarlierInstall earlier;
-    auto addin =
-        Logged(L"Keep a copy of the installed add-in", host_.ReadFileBytes(InstalledAddinPath()));
-    if (!addin) {
-        if (addin.error().notFound) {
-            InstallOver(nullptr); // nothing there to keep after all
-            return;
-        }
-        Fail(InstallFailedMessage(addin.error().description));
+    if (!KeepEarlier(earlier, true)) {
         return;
     }
-    earlier.addin = std::move(addin.value());
+    const auto closedInExcel = LetGoInUsersExcel();
+    if (!closedInExcel) {
+        Fail(InstallFailedMessage(closedInExcel.error().description));
+        return;
+    }
+    earlier.openInUsersExcel = closedInExcel.value();
+    InstallOver(earlier);
+}
+
+// What the install replaces is kept before anything changes, so that a failure can put it back.
+// A fresh install may find a record without its add-in, or a hidden add-in left behind. An
+// update logs each thing it keeps; a fresh install only what it finds or cannot read, since on a
+// fresh profile nothing is there.
+bool MainMod::KeepEarlier(EarlierInstall& earlier, bool installed) {
+    auto addin = Kept(installed ? std::wstring(L"Keep a copy of the installed add-in")
+                                : L"Keep a copy of the file already at " + InstalledAddinPath(),
+                      host_.ReadFileBytes(InstalledAddinPath()), installed);
+    if (addin) {
+        earlier.addin = std::move(addin.value());
+    } else if (!addin.error().notFound) {
+        Fail(InstallFailedMessage(addin.error().description));
+        return false;
+    }
+    // An add-in taken as installed that is not there after all is installed afresh.
+    earlier.update = installed && earlier.addin;
     for (auto [key, value] : {std::pair{kPathKey, &earlier.path}, {kUnitKey, &earlier.unit}}) {
         const auto kept =
-            Logged(L"Keep the record's " + std::wstring(key), ReadRecordValue(host_, key));
+            Kept(L"Keep the record's " + std::wstring(key), ReadRecordValue(host_, key), installed);
         if (kept) {
             *value = kept.value();
         } else if (!kept.error().notFound) {
             Fail(InstallFailedMessage(kept.error().description));
-            return;
+            return false;
         }
     }
-    // Excel keeps a loaded add-in open, and Windows will not replace an open file.
-    if (state_.excelIsUsers) {
-        const auto closed = CloseInUsersExcel();
-        if (!closed && !closed.error().notFound) {
-            Fail(InstallFailedMessage(closed.error().description));
-            return;
-        }
-        earlier.openInUsersExcel = closed.succeeded();
-    }
-    InstallOver(&earlier);
+    return true;
 }
 
-void MainMod::InstallOver(const EarlierInstall* earlier) {
-    // The copy: on failure nothing has been changed yet, unless it broke off half-way, and an
-    // update puts the earlier add-in back.
-    if (const auto copied = CopyAddinIntoStartupFolder(); !copied) {
-        if (earlier) {
-            PutBack(*earlier);
-        }
-        Fail(InstallFailedMessage(copied.error().description));
+void MainMod::InstallOver(EarlierInstall& earlier) {
+    if (const auto copied = CopyAddinIntoStartupFolder(earlier); !copied) {
+        RollBackInstall(earlier, copied.error());
         return;
     }
-
-    // The record's Path, then its Unit: on failure the copied add-in is taken back out, or the
-    // earlier one put back.
+    // The record's Path, then its Unit.
     if (const auto recorded = RecordWorkbookPath(); !recorded) {
         RollBackInstall(earlier, recorded.error());
         return;
     }
-    if (const auto recorded =
-            Logged(L"Record Unit = " + std::wstring(kUnitValue), WriteUnit(host_));
-        !recorded) {
+    earlier.pathWritten = true;
+    if (const auto recorded = RecordUnit(); !recorded) {
         RollBackInstall(earlier, recorded.error());
         return;
     }
@@ -321,7 +342,7 @@ void MainMod::InstallOver(const EarlierInstall* earlier) {
     SucceedWithWindow();
 }
 
-Status MainMod::CopyAddinIntoStartupFolder() {
+Status MainMod::CopyAddinIntoStartupFolder(EarlierInstall& earlier) {
     const auto programFolder = Logged(L"Find the program's folder", host_.ApplicationFolder());
     if (!programFolder) {
         return programFolder.error();
@@ -334,11 +355,14 @@ Status MainMod::CopyAddinIntoStartupFolder() {
     }
     // Windows refuses to copy onto a hidden or read-only file, and a leftover may be either.
     // Should the attributes stay, the copy's own failure says why.
-    if (const auto made = host_.MakeFileOrdinary(InstalledAddinPath());
-        !made && !made.error().notFound) {
+    if (const auto made = host_.MakeFileOrdinary(InstalledAddinPath()); made) {
+        earlier.clearedAttributes = made.value();
+    } else if (!made.error().notFound) {
         host_.Log(L"Clear the attributes of " + InstalledAddinPath() + L": " +
                   FailureText(made.error()));
     }
+    // From here the add-in's place may have changed, even by a copy that broke off half-way.
+    earlier.addinTouched = true;
     const std::wstring source = JoinPath(programFolder.value(), kAddinSourceName);
     return Logged(L"Copy " + source + L" to " + InstalledAddinPath(),
                   host_.CopyFile(source, InstalledAddinPath()));
@@ -353,12 +377,16 @@ Status MainMod::RecordWorkbookPath() {
     return Logged(L"Record Path = " + workbook, WriteWorkbookPath(host_, workbook));
 }
 
+Status MainMod::RecordUnit() {
+    return Logged(L"Record Unit = " + std::wstring(kUnitValue), WriteUnit(host_));
+}
+
 // Excel opens start-up add-ins only when it starts, so an Excel already open would not show
 // the new menu item the success window points to. The user's Excel, when reached, opens the
 // add-in now; otherwise the user is asked to restart Excel. An update whose add-in was not
 // loaded there leaves it to Excel's next start, as before.
-void MainMod::LoadIntoOpenExcel(const EarlierInstall* earlier) {
-    const bool wanted = earlier ? earlier->openInUsersExcel : state_.excelIsUsers;
+void MainMod::LoadIntoOpenExcel(const EarlierInstall& earlier) {
+    const bool wanted = earlier.update ? earlier.openInUsersExcel : state_.excelIsUsers;
     if (wanted) {
         if (const auto opened =
                 OpenInUsersExcel(L"Open " + InstalledAddinPath() + L" in the user's Excel");
@@ -368,7 +396,7 @@ void MainMod::LoadIntoOpenExcel(const EarlierInstall* earlier) {
         }
         return;
     }
-    if (!earlier && state_.excelOpen) {
+    if (!earlier.update && state_.excelOpen) {
         AskToRestartExcel(L"Excel is open but could not be reached");
     }
 }
@@ -377,50 +405,131 @@ Status MainMod::OpenInUsersExcel(const std::wstring& step) {
     return Logged(step, host_.OpenAddin(state_.excel, InstalledAddinPath()));
 }
 
-Status MainMod::CloseInUsersExcel() {
-    return LoggedAllowingAbsent(L"Take " + InstalledAddinFileName() + L" out of the user's Excel",
-                                host_.CloseAddin(state_.excel, InstalledAddinFileName()),
-                                L"not open there");
-}
-
-// An add-in without its record would load into Excel half-configured, and the next run would
-// offer to uninstall something that never installed.
-void MainMod::RollBackInstall(const EarlierInstall* earlier, const HostError& cause) {
-    if (earlier) {
-        PutBack(*earlier);
-    } else {
-        Logged(L"Take the copied add-in back out", host_.DeleteFile(InstalledAddinPath()));
+// Excel keeps a loaded add-in open, and Windows neither deletes nor replaces an open file: the
+// user's Excel lets go of it first. Should it not, nothing is changed. Hands back whether the
+// add-in was open there.
+Outcome<bool> MainMod::LetGoInUsersExcel() {
+    if (!state_.excelIsUsers) {
+        return false;
     }
-    Fail(InstallFailedMessage(cause.description));
+    const auto closed = LoggedAllowingAbsent(
+        L"Take " + InstalledAddinFileName() + L" out of the user's Excel",
+        host_.CloseAddin(state_.excel, InstalledAddinFileName()), L"not open there");
+    if (!closed && !closed.error().notFound) {
+        return closed.error();
+    }
+    return closed.succeeded();
 }
 
-void MainMod::PutBack(const EarlierInstall& earlier) {
+// Undoes what the install changed, and no more: the add-in first, then the record's values this
+// run wrote, each put back as it was or taken away where there was none. What cannot be undone
+// is named in the log and the message.
+void MainMod::RollBackInstall(EarlierInstall& earlier, const HostError& cause) {
+    Leftovers left;
+    if (earlier.addinTouched && !PutBackAddin(earlier)) {
+        host_.Log(L"Not undone: the add-in stayed in " + state_.startupFolder +
+                  L" as this run left it");
+        left.addin = true;
+        left.record = CompleteRecord(earlier);
+    } else {
+        if (earlier.addinTouched && !PutBackAttributes(earlier)) {
+            host_.Log(L"Not undone: the add-in stayed in " + state_.startupFolder +
+                      L" without the attributes it had");
+            left.addin = true;
+        }
+        if (earlier.pathWritten && !PutBackSetting(kPathKey, earlier.path)) {
+            host_.Log(L"Not undone: the record's Path stayed as this run wrote it");
+            left.record = true;
+        }
+    }
+    if (earlier.openInUsersExcel) {
+        left.closedInExcel =
+            !OpenAgainInUsersExcel(L"Open the earlier add-in again in the user's Excel");
+    }
+    FailLeaving(InstallFailedMessage(cause.description), left);
+}
+
+// An add-in that stays keeps the record as it stands, made whole where a value is missing:
+// without one it would load into Excel half-configured, and the next run would offer to
+// uninstall something that never installed. Hands back whether this run changed the record.
+bool MainMod::CompleteRecord(EarlierInstall& earlier) {
+    bool whole = true;
+    if (!earlier.path && !earlier.pathWritten) {
+        earlier.pathWritten = RecordWorkbookPath().succeeded();
+        whole = earlier.pathWritten;
+    }
+    bool unitWritten = false;
+    if (whole && !earlier.unit) {
+        unitWritten = RecordUnit().succeeded();
+        whole = unitWritten;
+    }
+    if (!whole) {
+        host_.Log(L"Not undone: the add-in stayed in " + state_.startupFolder +
+                  L" without its whole record");
+    }
+    const bool changed = earlier.pathWritten || unitWritten;
+    if (changed) {
+        host_.Log(
+            L"Not undone: the record stayed as this run wrote it, for the add-in that stayed");
+    }
+    return changed;
+}
+
+bool MainMod::OpenAgainInUsersExcel(const std::wstring& step) {
+    if (OpenInUsersExcel(step)) {
+        return true;
+    }
+    host_.Log(L"Not undone: the add-in stayed closed in the user's Excel");
+    return false;
+}
+
+// Someone made the earlier file hidden or read-only; putting it back includes that.
+bool MainMod::PutBackAttributes(const EarlierInstall& earlier) {
+    if (!earlier.addin || earlier.clearedAttributes == 0) {
+        return true;
+    }
+    const auto restored =
+        Logged(L"Give " + InstalledAddinPath() + L" back the attributes it had",
+               host_.RestoreFileAttributes(InstalledAddinPath(), earlier.clearedAttributes));
+    return restored.succeeded();
+}
+
+// Whether the add-in's place is as it was, attributes aside.
+bool MainMod::PutBackAddin(const EarlierInstall& earlier) {
+    if (!earlier.addin) {
+        // Nothing was there: whatever the copy left goes.
+        const auto taken =
+            LoggedAllowingAbsent(L"Take the copied add-in back out",
+                                 host_.DeleteFile(InstalledAddinPath()), L"nothing there");
+        return taken || taken.error().notFound;
+    }
     // A copy that failed at the start (Excel holds the add-in) has left it as it was.
     const auto now = host_.ReadFileBytes(InstalledAddinPath());
-    if (!now || now.value() != earlier.addin) {
-        Logged(L"Put the earlier add-in back",
-               host_.WriteFileBytes(InstalledAddinPath(), earlier.addin));
+    if (!now) {
+        host_.Log(L"Compare the add-in with the earlier one: " + FailureText(now.error()));
+    } else if (now.value() == *earlier.addin) {
+        return true;
     }
-    PutBackSetting(kPathKey, earlier.path);
-    PutBackSetting(kUnitKey, earlier.unit);
-    if (earlier.openInUsersExcel) {
-        OpenInUsersExcel(L"Open the earlier add-in again in the user's Excel");
-    }
+    return Logged(L"Put the earlier add-in back",
+                  host_.WriteFileBytes(InstalledAddinPath(), *earlier.addin))
+        .succeeded();
 }
 
-void MainMod::PutBackSetting(const wchar_t* key, const std::optional<std::wstring>& value) {
+bool MainMod::PutBackSetting(const wchar_t* key, const std::optional<std::wstring>& value) {
     if (value) {
-        Logged(L"Put back the record's " + std::wstring(key), WriteRecordValue(host_, key, *value));
-        return;
+        const auto written = Logged(L"Put back the record's " + std::wstring(key),
+                                    WriteRecordValue(host_, key, *value));
+        return written.succeeded();
     }
-    LoggedAllowingAbsent(L"Remove the record's " + std::wstring(key) + L", which it did not have",
-                         DeleteRecordValue(host_, key));
+    const auto removed = LoggedAllowingAbsent(L"Remove the record's " + std::wstring(key) +
+                                                  L", which it did not have",
+                                              DeleteRecordValue(host_, key));
+    return removed || removed.error().notFound;
 }
 
 void MainMod::ReportStatus(const Outcome<std::wstring>& found) {
     if (!found) {
-        exitCode_ = kExitFailed;
-        return;
+        return; // cannot tell: a failure
     }
     exitCode_ = found.value().empty() ? kExitNotInstalled : kExitDone;
 }
@@ -429,7 +538,7 @@ void MainMod::SucceedWithNotice(const wchar_t* notice) {
     exitCode_ = kExitDone;
     if (!ShowsNothing()) {
         host_.Log(std::wstring(L"Show: ") + notice);
-        host_.Inform(notice);
+        LogIfNotShown(host_.Inform(notice));
     }
 }
 
@@ -437,7 +546,7 @@ void MainMod::SucceedWithWindow() {
     exitCode_ = kExitDone;
     if (!ShowsNothing()) {
         host_.Log(L"Show the success window");
-        host_.ShowSuccessWindow();
+        LogIfNotShown(host_.ShowSuccessWindow());
     }
 }
 
@@ -446,15 +555,27 @@ void MainMod::AskToRestartExcel(const std::wstring& reason) {
     host_.Log(L"Excel must be restarted to load the add-in: " + reason);
     if (!ShowsNothing()) {
         host_.Log(std::wstring(L"Show: ") + kRestartExcel);
-        host_.Inform(kRestartExcel);
+        LogIfNotShown(host_.Inform(kRestartExcel));
     }
 }
 
 void MainMod::Fail(const std::wstring& message) {
-    exitCode_ = kExitFailed;
     host_.Log(L"Failed: " + message);
     if (!ShowsNothing()) {
-        host_.Warn(message);
+        LogIfNotShown(host_.Warn(message));
+    }
+}
+
+// A failure a second one kept from being undone in full says what it left.
+void MainMod::FailLeaving(const std::wstring& message, const Leftovers& left) {
+    Fail(WithLeftovers(message, left, state_.startupFolder));
+}
+
+// What was not shown changes nothing the run did, but whoever reads the log must know the user
+// did not see it.
+void MainMod::LogIfNotShown(const Status& shown) {
+    if (!shown) {
+        host_.Log(L"Show it: " + FailureText(shown.error()));
     }
 }
 

@@ -9,6 +9,8 @@
 
 namespace qx {
 
+struct Leftovers;
+
 // Kept from the moment each is set until the program ends. Excel is never told to quit:
 // the handle only goes away with the program.
 struct InstallState {
@@ -34,17 +36,25 @@ public:
         : host_(host), options_(options) {}
 
     void Main();
+    // Writes the exit code as the log's last line and hands it back: called once, as the
+    // program ends, after the success window has closed.
+    int Finish();
 
     const InstallState& state() const { return state_; }
     int ExitCode() const { return exitCode_; }
 
 private:
-    // What an update replaces, kept so that a failed update can put it back.
+    // What an install replaces, kept so that a failed one can put it back, and how far it got,
+    // so that putting back undoes what it changed and no more.
     struct EarlierInstall {
-        std::string addin;
+        std::optional<std::string> addin; // none: nothing was at the add-in's place
         std::optional<std::wstring> path;
         std::optional<std::wstring> unit;
+        bool update = false; // an installed add-in is replaced
         bool openInUsersExcel = false;
+        bool addinTouched = false;
+        std::uint32_t clearedAttributes = 0; // what the copy needed taken off a leftover
+        bool pathWritten = false;
     };
 
     bool RunsUnderAnotherAccount();
@@ -57,15 +67,20 @@ private:
     bool ProgramFolderCanInstall();
     void Install();
     void Update();
-    void InstallOver(const EarlierInstall* earlier);
-    Status CopyAddinIntoStartupFolder();
+    bool KeepEarlier(EarlierInstall& earlier, bool installed);
+    void InstallOver(EarlierInstall& earlier);
+    Status CopyAddinIntoStartupFolder(EarlierInstall& earlier);
     Status RecordWorkbookPath();
-    void LoadIntoOpenExcel(const EarlierInstall* earlier);
+    Status RecordUnit();
+    void LoadIntoOpenExcel(const EarlierInstall& earlier);
     Status OpenInUsersExcel(const std::wstring& step);
-    Status CloseInUsersExcel();
-    void RollBackInstall(const EarlierInstall* earlier, const HostError& cause);
-    void PutBack(const EarlierInstall& earlier);
-    void PutBackSetting(const wchar_t* key, const std::optional<std::wstring>& value);
+    Outcome<bool> LetGoInUsersExcel();
+    void RollBackInstall(EarlierInstall& earlier, const HostError& cause);
+    bool PutBackAddin(const EarlierInstall& earlier);
+    bool PutBackAttributes(const EarlierInstall& earlier);
+    bool CompleteRecord(EarlierInstall& earlier);
+    bool OpenAgainInUsersExcel(const std::wstring& step);
+    bool PutBackSetting(const wchar_t* key, const std::optional<std::wstring>& value);
     void ReportStatus(const Outcome<std::wstring>& found);
     std::wstring InstalledAddinPath() const;
 
@@ -74,10 +89,16 @@ private:
     void SucceedWithWindow();
     void AskToRestartExcel(const std::wstring& reason);
     void Fail(const std::wstring& message);
+    void FailLeaving(const std::wstring& message, const Leftovers& left);
+    void LogIfNotShown(const Status& shown);
     bool ShowsNothing() const;
 
     // Logs the step and how it ended, and hands the outcome on.
     template <typename T> Outcome<T> Logged(const std::wstring& step, Outcome<T> outcome);
+    void LogStep(const std::wstring& step, const HostError* failure);
+    // For what an install keeps: an absence is logged only when `logAbsent`.
+    template <typename T>
+    Outcome<T> Kept(const std::wstring& step, Outcome<T> outcome, bool logAbsent);
     // For a step whose "not found" is a fine end (a removal, a close), logged as `absent`.
     Status LoggedAllowingAbsent(const std::wstring& step, Status outcome,
                                 const wchar_t* absent = L"not there");
@@ -85,7 +106,9 @@ private:
     HostServices& host_;
     const RunOptions options_;
     InstallState state_;
-    int exitCode_ = kExitDone;
+    // A failure until the run reaches the end state it was asked for: a path that forgets to
+    // say how it ended cannot report success.
+    int exitCode_ = kExitFailed;
 };
 
 } // namespace qx

@@ -1,5 +1,7 @@
 #include "installer/Messages.h"
 
+#include "installer/Paths.h"
+
 namespace qx {
 
 namespace {
@@ -27,6 +29,32 @@ std::wstring InstallFailedMessage(const std::wstring& description) {
     return L"Quorvale安装失败：" + WithoutTrailingLineBreaks(description) + L"   ";
 }
 
+std::wstring WithLeftovers(const std::wstring& message, const Leftovers& left,
+                           const std::wstring& startupFolder) {
+    std::wstring parts;
+    const auto add = [&parts](const std::wstring& part) {
+        parts += (parts.empty() ? L"" : L"；") + part;
+    };
+    if (left.addin) {
+        add(L"文件“" + std::wstring(kInstalledAddinName).substr(1) + L"”仍留在“" + startupFolder +
+            L"”中");
+    }
+    if (left.record) {
+        add(L"设置记录未能恢复原样");
+    }
+    if (left.closedInExcel) {
+        add(L"加载项已在 Excel 中关闭，重新打开 Excel 即可再次载入");
+    }
+    if (parts.empty()) {
+        return message;
+    }
+    std::wstring sentence = message;
+    while (!sentence.empty() && sentence.back() == L' ') {
+        sentence.pop_back();
+    }
+    return sentence + L"未能完全撤销：" + parts + L"。   ";
+}
+
 std::wstring RemovalFailedMessage(const std::wstring& description) {
     return L"Quorvale未能移除：" + WithoutTrailingLineBreaks(description) +
            L"请关闭 Excel 后重试。   ";
@@ -34,6 +62,11 @@ std::wstring RemovalFailedMessage(const std::wstring& description) {
 
 std::wstring LogUnavailableMessage(const std::wstring& description) {
     return L"Quorvale无法打开日志文件：" + WithoutTrailingLineBreaks(description) +
+           L"未做任何更改。   ";
+}
+
+std::wstring QuestionFailedMessage(const std::wstring& description) {
+    return L"Quorvale无法显示是否卸载的询问：" + WithoutTrailingLineBreaks(description) +
            L"未做任何更改。   ";
 }
 

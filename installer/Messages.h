@@ -54,8 +54,18 @@ inline constexpr wchar_t kUsage[] =
     L"1622\t无法打开日志文件，未做任何更改   ";
 
 std::wstring InstallFailedMessage(const std::wstring& description);
+// What a failed run could not undo after a second failure, named at the end of its message.
+struct Leftovers {
+    bool addin = false;         // the file at the add-in's place is not as it was
+    bool record = false;        // the record is not as it was
+    bool closedInExcel = false; // the add-in is no longer open in the user's Excel
+};
+std::wstring WithLeftovers(const std::wstring& message, const Leftovers& left,
+                           const std::wstring& startupFolder);
 std::wstring RemovalFailedMessage(const std::wstring& description);
 std::wstring LogUnavailableMessage(const std::wstring& description);
+// The uninstall question could not be shown: not answered Yes, so nothing is removed.
+std::wstring QuestionFailedMessage(const std::wstring& description);
 
 // How the log words an error, "error 5: Access is denied.", and a failed step, "failed, " and
 // the error.

@@ -38,6 +38,9 @@ run_ctest() {
     rm -f "$log"
 }
 
+# The fault injector, one of the native unit tests, leaves its one-line summary here.
+injection=build/native/tests/unit/fault-injection.txt
+rm -f "$injection"
 run_ctest ctest --preset native
 run_ctest ctest --preset sanitize
 run_ctest ctest --preset i686
@@ -58,6 +61,11 @@ run_ctest xvfb-run -a -n $((100 + RANDOM % 800)) -s "-screen 0 1280x1024x24" "${
 runs=build/x86_64/tests/e2e/work/qxsetup-runs.txt
 if [[ -f $runs ]]; then
     echo "End-to-end runs of QXSetup.exe: $(grep -c '^32$' "$runs" || true) of the shipped 32-bit file, $(grep -c '^64$' "$runs" || true) of the 64-bit twin"
+fi
+if [[ -f $injection ]]; then
+    cat "$injection"
+else
+    echo "fault injection: did not finish"
 fi
 echo "$passed passed, $failed failed, $skipped skipped"
 exit $status

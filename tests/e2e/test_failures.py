@@ -13,6 +13,7 @@ from installer_scenario import (
 )
 
 ERROR_CHILD_MUST_BE_VOLATILE = 1021
+HIDDEN_AND_READ_ONLY = 0x2 | 0x1
 
 
 class StartupFolderUnknownTest(unittest.TestCase):
@@ -68,6 +69,26 @@ class InstallFailureTest(unittest.TestCase):
 
         self.assertEqual(box["text"], self.expected(ERROR_CHILD_MUST_BE_VOLATILE))
         self.assertIsNone(s.addin_bytes())
+        self.assertFalse(s.section_exists())
+
+    def test_a_failed_install_puts_a_hidden_read_only_leftover_back_as_it_was(self):
+        s = self.scenario
+        leftover = b"an earlier, broken add-in"
+        with open(s.installed_addin, "wb") as f:
+            f.write(leftover)
+        s.prefix.set_hidden(s.installed_addin)
+        s.prefix.set_readonly(s.installed_addin)
+        s.prefix.make_volatile("HKCU", "Software\\VB and VBA Program Settings\\Tanrebo Software")
+
+        process = s.start()
+        box = s.answer_box(IDOK)
+        self.assertEqual(process.wait(), EXIT_FAILED)
+
+        self.assertEqual(box["text"], self.expected(ERROR_CHILD_MUST_BE_VOLATILE))
+        self.assertEqual(s.addin_bytes(), leftover)
+        attributes = int(s.prefix.driver("file-attributes", s.prefix.win_path(s.installed_addin)))
+        self.assertEqual(attributes & HIDDEN_AND_READ_ONLY, HIDDEN_AND_READ_ONLY,
+                         "attributes 0x%x" % attributes)
         self.assertFalse(s.section_exists())
 
     def test_read_only_source_still_installs_an_addin_that_can_be_removed(self):

@@ -43,6 +43,7 @@ std::wstring FolderOf(const std::wstring& path) {
 } // namespace
 
 std::optional<HostError> FakeHost::Forced(Op op) {
+    ops.push_back(op);
     const int nth = ++callCounts_[op];
     const auto found = failures.find({op, nth});
     if (found == failures.end()) {
@@ -173,7 +174,9 @@ Outcome<std::wstring> FakeHost::FindFile(const std::wstring& path) {
 Status FakeHost::CopyFile(const std::wstring& source, const std::wstring& destination) {
     calls.push_back(L"CopyFile " + source + L" -> " + destination);
     if (auto error = Forced(Op::CopyFile)) {
-        if (failedCopyLeavesPart && files.count(source) != 0) {
+        // Only into a file the copy could open for writing.
+        if (failedCopyLeavesPart && files.count(source) != 0 && !InUse(destination) &&
+            hiddenFiles.count(destination) == 0 && readOnlyFiles.count(destination) == 0) {
             files[destination] = files[source].substr(0, files[source].size() / 2);
         }
         return *error;
@@ -197,7 +200,7 @@ Status FakeHost::CopyFile(const std::wstring& source, const std::wstring& destin
     return Completed();
 }
 
-Status FakeHost::MakeFileOrdinary(const std::wstring& path) {
+Outcome<std::uint32_t> FakeHost::MakeFileOrdinary(const std::wstring& path) {
     calls.push_back(L"MakeFileOrdinary " + path);
     if (auto error = Forced(Op::MakeFileOrdinary)) {
         return *error;
@@ -205,8 +208,25 @@ Status FakeHost::MakeFileOrdinary(const std::wstring& path) {
     if (files.count(path) == 0) {
         return NotFound();
     }
-    hiddenFiles.erase(path);
-    readOnlyFiles.erase(path);
+    const std::uint32_t cleared = (readOnlyFiles.erase(path) != 0 ? kReadOnlyAttribute : 0) |
+                                  (hiddenFiles.erase(path) != 0 ? kHiddenAttribute : 0);
+    return cleared;
+}
+
+Status FakeHost::RestoreFileAttributes(const std::wstring& path, std::uint32_t attributes) {
+    calls.push_back(L"RestoreFileAttributes " + path);
+    if (auto error = Forced(Op::RestoreFileAttributes)) {
+        return *error;
+    }
+    if (files.count(path) == 0) {
+        return NotFound();
+    }
+    if ((attributes & kReadOnlyAttribute) != 0) {
+        readOnlyFiles.insert(path);
+    }
+    if ((attributes & kHiddenAttribute) != 0) {
+        hiddenFiles.insert(path);
+    }
     return Completed();
 }
 

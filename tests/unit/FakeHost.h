@@ -33,6 +33,7 @@ public:
         FindFile,
         CopyFile,
         MakeFileOrdinary,
+        RestoreFileAttributes,
         DeleteFile,
         CreateFolder,
         ReadFileBytes,
@@ -78,9 +79,13 @@ public:
     void FailNth(Op op, int nth, HostError error) { failures[{op, nth}] = std::move(error); }
     void Fail(Op op, HostError error = DefaultError()) { FailNth(op, 1, std::move(error)); }
     static HostError DefaultError() { return HostError{5, L"拒绝访问。\r\n", false}; }
+    // The attributes MakeFileOrdinary hands back, numbered as Windows numbers them.
+    static constexpr std::uint32_t kReadOnlyAttribute = 0x1;
+    static constexpr std::uint32_t kHiddenAttribute = 0x2;
 
     // --- What the run did ---
     std::vector<std::wstring> calls;
+    std::vector<Op> ops; // every call that can fail, in order: what a fault is injected into
     std::vector<std::wstring> shownMessages; // every box, in order, as "Kind: text"
     std::vector<std::wstring> logLines;
     const ExcelApplication* handedOut = nullptr;
@@ -99,7 +104,8 @@ public:
     Status CloseAddin(const ExcelApplicationHandle& excel, const std::wstring& name) override;
     Outcome<std::wstring> FindFile(const std::wstring& path) override;
     Status CopyFile(const std::wstring& source, const std::wstring& destination) override;
-    Status MakeFileOrdinary(const std::wstring& path) override;
+    Outcome<std::uint32_t> MakeFileOrdinary(const std::wstring& path) override;
+    Status RestoreFileAttributes(const std::wstring& path, std::uint32_t attributes) override;
     Status DeleteFile(const std::wstring& path) override;
     Status CreateFolder(const std::wstring& path) override;
     Outcome<std::string> ReadFileBytes(const std::wstring& path) override;

@@ -31,7 +31,9 @@ TEST_F(InstallTest, CopiesTheAddinRecordsTheWorkbookThenOpensTheWindowInThatOrde
             L"RunsAsDesktopUser", L"ExcelWindowOpen", L"AttachToRunningExcel",
             L"AcquireExcelApplication", L"ReadStartupPath", L"FindFile " + kInstalled,
             L"ApplicationFolder", L"FileExists " + kSource, L"IsInTemporaryFolder " + kProgram,
-            L"ApplicationFolder", L"CreateFolder " + kStartup, L"MakeFileOrdinary " + kInstalled,
+            L"ReadFileBytes " + kInstalled, L"ReadSetting Tanrebo Software | Merrowin | Path",
+            L"ReadSetting Tanrebo Software | Merrowin | Unit", L"ApplicationFolder",
+            L"CreateFolder " + kStartup, L"MakeFileOrdinary " + kInstalled,
             L"CopyFile " + kSource + L" -> " + kInstalled, L"ApplicationFolder",
             L"SaveSetting Tanrebo Software | Merrowin | Path = " + kProgram + L"\\TORVA.xls",
             L"SaveSetting Tanrebo Software | Merrowin | Unit = Halvetri", L"ShowSuccessWindow"));
@@ -134,7 +136,7 @@ INSTANTIATE_TEST_SUITE_P(
                                      false,
                                      false,
                                      {L"CopyFile " + kSource + L" -> " + kInstalled,
-                                      L"Warn " + kAccessDenied}},
+                                      L"DeleteFile " + kInstalled, L"Warn " + kAccessDenied}},
                       InstallFailure{"ProgramFolderUnknownForThePath",
                                      Op::ApplicationFolder,
                                      3,
@@ -154,10 +156,34 @@ INSTANTIATE_TEST_SUITE_P(
                                      Op::SaveSetting,
                                      2,
                                      false,
-                                     true,
+                                     false,
                                      {L"SaveSetting Tanrebo Software | Merrowin | Unit = Halvetri",
-                                      L"DeleteFile " + kInstalled, L"Warn " + kAccessDenied}}),
+                                      L"DeleteFile " + kInstalled,
+                                      L"DeleteSettingKey Tanrebo Software | Merrowin | Path",
+                                      L"Warn " + kAccessDenied}}),
     [](const ::testing::TestParamInfo<InstallFailure>& param) { return param.param.name; });
+
+// A rollback that cannot take the add-in back out leaves it whole, with its record, and says so.
+TEST_F(InstallTest, AnAddinThatCannotBeTakenBackOutKeepsItsRecordAndTheUserIsTold) {
+    host.FailNth(Op::SaveSetting, 1, FakeHost::DefaultError());
+    host.FailNth(Op::DeleteFile, 1,
+                 HostError{32, L"另一个程序正在使用此文件，进程无法访问。", false});
+
+    MainMod mainMod(host);
+    mainMod.Main();
+
+    EXPECT_EQ(mainMod.ExitCode(), 1603);
+    EXPECT_EQ(host.files[kInstalled], "add-in bytes");
+    EXPECT_EQ(host.Setting(L"Tanrebo Software", L"Merrowin", L"Path"), kProgram + L"\\TORVA.xls");
+    EXPECT_EQ(host.Setting(L"Tanrebo Software", L"Merrowin", L"Unit"), L"Halvetri");
+    EXPECT_FALSE(host.successWindowShown);
+    EXPECT_THAT(
+        host.shownMessages,
+        ElementsAre(L"Warn: Quorvale安装失败：拒绝访问。未能完全撤销：文件“QxButton.xla”仍留在“" +
+                    kStartup + L"”中；设置记录未能恢复原样。   "));
+    EXPECT_THAT(host.logLines, Contains(L"Not undone: the add-in stayed in " + kStartup +
+                                        L" as this run left it"));
+}
 
 TEST_F(InstallTest, TheCopysOwnFailureIsReportedWithThePlatformsDescription) {
     host.FailNth(Op::CopyFile, 1, HostError{2, L"系统找不到指定的文件。\r\n", true});

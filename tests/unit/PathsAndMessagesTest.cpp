@@ -32,6 +32,18 @@ TEST(MessagesTest, FailureTextsCarryTheDescriptionWithoutItsLineBreak) {
               L"Quorvale未能移除：文件正在使用。请关闭 Excel 后重试。   ");
 }
 
+TEST(MessagesTest, WhatAFailureCouldNotUndoEndsItsMessage) {
+    const std::wstring failed = L"Quorvale未能移除：拒绝访问。请关闭 Excel 后重试。   ";
+    EXPECT_EQ(WithLeftovers(failed, {}, L"C:\\X"), failed);
+    EXPECT_EQ(WithLeftovers(failed, {true, true, true}, L"C:\\XLSTART"),
+              L"Quorvale未能移除：拒绝访问。请关闭 Excel 后重试。未能完全撤销："
+              L"文件“QxButton.xla”仍留在“C:\\XLSTART”中；设置记录未能恢复原样；"
+              L"加载项已在 Excel 中关闭，重新打开 Excel 即可再次载入。   ");
+    EXPECT_EQ(WithLeftovers(failed, {false, false, true}, L"C:\\X"),
+              L"Quorvale未能移除：拒绝访问。请关闭 Excel 后重试。未能完全撤销："
+              L"加载项已在 Excel 中关闭，重新打开 Excel 即可再次载入。   ");
+}
+
 // The system's own texts, to the character: each ends with three spaces.
 TEST(MessagesTest, FixedTextsAreExact) {
     EXPECT_EQ(std::wstring(kUninstallQuestion),

@@ -128,6 +128,42 @@ INSTANTIATE_TEST_SUITE_P(AddinPresentOnlyAs, LeftoverTest,
                              return param.param.name;
                          });
 
+// Someone made the file hidden or read-only: a failed install or update puts it back with its
+// bytes and its attributes, whichever step failed.
+TEST_F(ProfileStateTest, AFailedInstallPutsALeftoverBackWithItsAttributes) {
+    const struct {
+        const char* name;
+        bool hidden; // a hidden leftover is installed afresh, a visible one updated
+        Op failing;
+        int nth;
+    } cases[] = {
+        {"hidden, copy refused", true, Op::CopyFile, 1},
+        {"hidden, Path refused", true, Op::SaveSetting, 1},
+        {"hidden, Unit refused", true, Op::SaveSetting, 2},
+        {"visible, Path refused", false, Op::SaveSetting, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeHost world;
+        world.files[kSource] = "new add-in";
+        world.files[kInstalled] = "stale";
+        world.readOnlyFiles.insert(kInstalled);
+        if (c.hidden) {
+            world.hiddenFiles.insert(kInstalled);
+        }
+        world.FailNth(c.failing, c.nth, FakeHost::DefaultError());
+        MainMod mainMod(world, {RunMode::Install, true});
+
+        mainMod.Main();
+
+        EXPECT_EQ(mainMod.ExitCode(), 1603);
+        EXPECT_EQ(world.files[kInstalled], "stale");
+        EXPECT_EQ(world.readOnlyFiles.count(kInstalled), 1u);
+        EXPECT_EQ(world.hiddenFiles.count(kInstalled), c.hidden ? 1u : 0u);
+        EXPECT_EQ(world.Setting(L"Tanrebo Software", L"Merrowin", L"Path"), L"<absent>");
+    }
+}
+
 // Attributes that cannot be cleared leave the copy to fail, and its reason is what the user
 // reads; nothing is recorded for an add-in that did not arrive.
 TEST_F(ProfileStateTest, ALeftoverThatStaysReadOnlyFailsTheInstallWithTheCopysReason) {

@@ -1,0 +1,497 @@
+// The fault injector. Every mode runs in every starting world: first clean, listing the host
+// calls it makes; then once per listed call with that call failing, in each way it can fail;
+// then once per pair. The pairs are bounded: each single-failure run is run again with each call
+// it made after its failure failing too, which reaches every failure inside a rollback. Every
+// run is judged by rules about where it ended and what it said, never by the calls it made.
+#include "FakeHost.h"
+#include "installer/MainMod.h"
+#include "installer/Messages.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+namespace qx::testing {
+namespace {
+
+using Op = FakeHost::Op;
+
+const std::wstring kRecord = L"Tanrebo Software\\Merrowin";
+const std::wstring kWorkbook = kProgram + L"\\TORVA.xls";
+const std::wstring kOtherWorkbook = L"D:\\报表\\月报.xls"; // the user's own, open in Excel
+const std::string kNewAddin = "new add-in";
+const std::string kEarlierAddin = "earlier add-in";
+
+// The ways a call fails, as the platform reports them.
+struct Kind {
+    const char* name;
+    HostError error;
+};
+const Kind kNotFound{"not found", {2, L"系统找不到指定的文件。\r\n", true, false}};
+const Kind kAccessDenied{"access denied", {5, L"拒绝访问。\r\n", false, false}};
+const Kind kSharingViolation{"sharing violation",
+                             {32, L"另一个程序正在使用此文件，进程无法访问。\r\n", false, false}};
+const Kind kReadOnly{"read-only", {5, L"拒绝访问。\r\n", false, true}};
+const Kind kRejected{"rejected", {0x80010001u, L"被呼叫方拒绝了呼叫。", false, false}};
+const Kind kPastDeadline{"past its deadline",
+                         {0x8001011Fu, L"此操作返回，因为超时期限已过。", false, false}};
+// A copy that ran out of room half-way leaves part of the file behind, as CopyFileW can.
+const Kind kBrokeOff{"broke off half-way", {112, L"磁盘空间不足。\r\n", false, false}};
+
+// Each call that can fail, and each failure it can meet. A "not found" that would only be a lie
+// (a file or value the world has) is left out: the sequence rightly takes it for absence.
+struct Call {
+    Op op;
+    const char* name;
+    std::vector<const Kind*> kinds;
+};
+const std::vector<Call> kCalls = {
+    {Op::RunsAsDesktopUser, "RunsAsDesktopUser", {&kNotFound, &kAccessDenied}},
+    {Op::AttachToRunningExcel, "AttachToRunningExcel", {&kRejected, &kPastDeadline}},
+    {Op::AcquireExcelApplication, "AcquireExcelApplication", {&kAccessDenied, &kPastDeadline}},
+    {Op::ReadStartupPath, "ReadStartupPath", {&kAccessDenied, &kRejected, &kPastDeadline}},
+    {Op::OpenAddin, "OpenAddin", {&kAccessDenied, &kRejected, &kPastDeadline}},
+    {Op::CloseAddin, "CloseAddin", {&kRejected, &kPastDeadline}},
+    {Op::FindFile, "FindFile", {&kAccessDenied}},
+    {Op::CopyFile,
+     "CopyFile",
+     {&kNotFound, &kAccessDenied, &kSharingViolation, &kReadOnly, &kBrokeOff}},
+    {Op::MakeFileOrdinary, "MakeFileOrdinary", {&kAccessDenied, &kSharingViolation}},
+    {Op::RestoreFileAttributes, "RestoreFileAttributes", {&kAccessDenied}},
+    {Op::DeleteFile, "DeleteFile", {&kAccessDenied, &kSharingViolation, &kReadOnly}},
+    {Op::CreateFolder, "CreateFolder", {&kNotFound, &kAccessDenied}},
+    {Op::ReadFileBytes, "ReadFileBytes", {&kAccessDenied, &kSharingViolation}},
+    {Op::WriteFileBytes,
+     "WriteFileBytes",
+     {&kNotFound, &kAccessDenied, &kSharingViolation, &kReadOnly}},
+    {Op::FileExists, "FileExists", {&kAccessDenied}},
+    {Op::ApplicationFolder, "ApplicationFolder", {&kAccessDenied}},
+    {Op::IsInTemporaryFolder, "IsInTemporaryFolder", {&kAccessDenied}},
+    {Op::SaveSetting, "SaveSetting", {&kAccessDenied}},
+    {Op::ReadSetting, "ReadSetting", {&kAccessDenied}},
+    {Op::DeleteSetting, "DeleteSetting", {&kAccessDenied}},
+    {Op::DeleteSettingKey, "DeleteSettingKey", {&kAccessDenied}},
+    {Op::AskYesNo, "AskYesNo", {&kAccessDenied}},
+    {Op::Inform, "Inform", {&kAccessDenied}},
+    {Op::Warn, "Warn", {&kAccessDenied}},
+    {Op::ShowSuccessWindow, "ShowSuccessWindow", {&kAccessDenied}},
+};
+
+// A call the table does not list would go untested.
+const Call& CallOf(Op op) {
+    static const Call unlisted{op, "a call missing from the table", {}};
+    const auto found =
+        std::find_if(kCalls.begin(), kCalls.end(), [op](const Call& c) { return c.op == op; });
+    if (found == kCalls.end()) {
+        ADD_FAILURE() << "host call " << static_cast<int>(op) << " has no failures listed";
+        return unlisted;
+    }
+    return *found;
+}
+
+void WriteEarlierRecord(FakeHost& h) {
+    h.settingsSections[kRecord] = {
+        {L"Path", L"E:\\旧版\\TORVA.xls"}, {L"Unit", L"Halvetri"}, {L"Theme", L"蓝色"}};
+}
+void InstallEarlier(FakeHost& h) {
+    h.files[kInstalled] = kEarlierAddin;
+    WriteEarlierRecord(h);
+}
+void OpenUsersExcel(FakeHost& h) {
+    h.usersExcelRunning = true;
+    h.excelWindowOpen = true;
+    h.files[kOtherWorkbook] = "the user's report";
+    h.openInUsersExcel.insert(kOtherWorkbook);
+}
+
+struct World {
+    const char* name;
+    void (*arrange)(FakeHost&);
+};
+const World kWorlds[] = {
+    {"nothing installed", [](FakeHost&) {}},
+    {"installed with its record", InstallEarlier},
+    {"an add-in without its record", [](FakeHost& h) { h.files[kInstalled] = kEarlierAddin; }},
+    {"a record without its add-in", WriteEarlierRecord},
+    {"a hidden, read-only leftover",
+     [](FakeHost& h) {
+         h.files[kInstalled] = "leftover";
+         h.hiddenFiles.insert(kInstalled);
+         h.readOnlyFiles.insert(kInstalled);
+     }},
+    {"a read-only add-in with its record",
+     [](FakeHost& h) {
+         InstallEarlier(h);
+         h.readOnlyFiles.insert(kInstalled);
+     }},
+    {"the user's Excel open, nothing installed", OpenUsersExcel},
+    // Installed, but closed there by the user: a failure must not open it.
+    {"the user's Excel open, the add-in installed but not loaded there",
+     [](FakeHost& h) {
+         InstallEarlier(h);
+         OpenUsersExcel(h);
+     }},
+    {"the user's Excel open with the add-in loaded",
+     [](FakeHost& h) {
+         InstallEarlier(h);
+         OpenUsersExcel(h);
+         h.openInUsersExcel.insert(kInstalled);
+     }},
+    {"the user's Excel busy with the add-in loaded",
+     [](FakeHost& h) {
+         InstallEarlier(h);
+         OpenUsersExcel(h);
+         h.openInUsersExcel.insert(kInstalled);
+         h.usersExcelAnswers = false;
+     }},
+};
+
+// The toggle cannot be quiet: its question needs someone to answer it.
+struct Mode {
+    const char* name;
+    RunMode mode;
+    bool quiet;
+    std::int16_t answer;
+};
+const Mode kModes[] = {
+    {"toggle answered Yes", RunMode::Toggle, false, kAnswerYes},
+    {"toggle answered No", RunMode::Toggle, false, kAnswerNo},
+    {"/install", RunMode::Install, false, kAnswerYes},
+    {"/install /quiet", RunMode::Install, true, kAnswerYes},
+    {"/uninstall", RunMode::Uninstall, false, kAnswerYes},
+    {"/uninstall /quiet", RunMode::Uninstall, true, kAnswerYes},
+    {"/status", RunMode::StatusQuery, false, kAnswerYes},
+    {"/status /quiet", RunMode::StatusQuery, true, kAnswerYes},
+};
+
+struct Fault {
+    Op op;
+    int nth;
+    const Kind* kind;
+};
+
+// What a run may change: the add-in, the record, and what the user's Excel has open.
+struct State {
+    std::optional<std::string> addin;
+    bool hidden = false;
+    bool readOnly = false;
+    std::map<std::wstring, std::wstring> record;
+    bool loaded = false;
+    std::set<std::wstring> otherWorkbooks;
+
+    bool SameAddin(const State& o) const {
+        return addin == o.addin && hidden == o.hidden && readOnly == o.readOnly;
+    }
+    bool Visible() const { return addin && !hidden; }
+    bool HasRecord() const { return record.count(L"Path") != 0 && record.count(L"Unit") != 0; }
+    bool Installed() const {
+        return addin == kNewAddin && !hidden && !readOnly && record.count(L"Path") != 0 &&
+               record.at(L"Path") == kWorkbook && record.count(L"Unit") != 0 &&
+               record.at(L"Unit") == L"Halvetri";
+    }
+};
+
+State StateOf(const FakeHost& h) {
+    State s;
+    if (const auto found = h.files.find(kInstalled); found != h.files.end()) {
+        s.addin = found->second;
+    }
+    s.hidden = h.hiddenFiles.count(kInstalled) != 0;
+    s.readOnly = h.readOnlyFiles.count(kInstalled) != 0;
+    if (const auto found = h.settingsSections.find(kRecord); found != h.settingsSections.end()) {
+        s.record = found->second;
+    }
+    s.loaded = h.openInUsersExcel.count(kInstalled) != 0;
+    s.otherWorkbooks = h.openInUsersExcel;
+    s.otherWorkbooks.erase(kInstalled);
+    return s;
+}
+
+struct InjectedRun {
+    const Mode* mode;
+    const World* world;
+    std::vector<Fault> faults;
+    FakeHost host;
+    State before;
+    State after;
+    int exitCode = -1;
+
+    bool ShowsNothing() const { return mode->quiet || mode->mode == RunMode::StatusQuery; }
+    bool Succeeded() const {
+        return exitCode == 0 || (mode->mode == RunMode::StatusQuery && exitCode == 1);
+    }
+    bool Unchanged() const { return after.SameAddin(before) && after.record == before.record; }
+    long CallsStartingWith(const std::wstring& prefix) const {
+        return std::count_if(host.calls.begin(), host.calls.end(),
+                             [&](const std::wstring& c) { return c.rfind(prefix, 0) == 0; });
+    }
+    bool LogHas(const std::wstring& part) const {
+        return std::any_of(host.logLines.begin(), host.logLines.end(), [&](const std::wstring& l) {
+            return l.find(part) != std::wstring::npos;
+        });
+    }
+    bool WarnedWith(const std::wstring& part) const {
+        return std::any_of(host.calls.begin(), host.calls.end(), [&](const std::wstring& c) {
+            return c.rfind(L"Warn ", 0) == 0 && c.find(part) != std::wstring::npos;
+        });
+    }
+    // The toggle removes what it asked about; with nothing installed it installs.
+    bool AskedForRemoval() const {
+        return mode->mode == RunMode::Uninstall ||
+               (mode->mode == RunMode::Toggle && CallsStartingWith(L"AskYesNo ") != 0);
+    }
+};
+
+InjectedRun Execute(const Mode& mode, const World& world, std::vector<Fault> faults) {
+    InjectedRun run{&mode, &world, std::move(faults), FakeHost(), {}, {}, -1};
+    run.host.files[kSource] = kNewAddin;
+    world.arrange(run.host);
+    run.host.userAnswer = mode.answer;
+    for (const Fault& f : run.faults) {
+        run.host.FailNth(f.op, f.nth, f.kind->error);
+        run.host.failedCopyLeavesPart |= f.kind == &kBrokeOff;
+    }
+    run.before = StateOf(run.host);
+    MainMod mainMod(run.host, {mode.mode, mode.quiet});
+    mainMod.Main();
+    run.exitCode = mainMod.Finish();
+    run.after = StateOf(run.host);
+    return run;
+}
+
+// The next run, once the user has closed Excel, still installs or removes what this one left.
+bool NextRunHandles(const InjectedRun& r, RunMode mode) {
+    FakeHost next = r.host;
+    next.failures.clear();
+    next.failedCopyLeavesPart = false;
+    next.usersExcelRunning = false;
+    next.excelWindowOpen = false;
+    next.openInUsersExcel.clear();
+    MainMod mainMod(next, {mode, true});
+    mainMod.Main();
+    const State s = StateOf(next);
+    if (mode == RunMode::Install) {
+        return mainMod.ExitCode() == 0 && s.Installed();
+    }
+    // Someone made the add-in read-only: that stays theirs to undo, and the run says so.
+    return (mainMod.ExitCode() == 0 && !s.Visible()) || (s.readOnly && s.Visible());
+}
+
+// What a run left that it could not undo is named in the log and, unless the run is quiet, in
+// its failure box.
+bool Said(const InjectedRun& r, const std::wstring& logged, const std::wstring& shown) {
+    return r.LogHas(L"Not undone: " + logged) && (r.ShowsNothing() || r.WarnedWith(shown));
+}
+bool SaysWhatStayed(const InjectedRun& r) {
+    return (r.after.SameAddin(r.before) ||
+            Said(r, L"the add-in stayed in " + kStartup,
+                 L"未能完全撤销：文件“QxButton.xla”仍留在“" + kStartup + L"”中")) &&
+           (r.after.record == r.before.record || Said(r, L"the record", L"设置记录未能恢复原样"));
+}
+
+struct Rule {
+    const char* name;
+    bool (*holds)(const InjectedRun&);
+};
+const Rule kRules[] = {
+    {"exit 0 means the state the mode asked for holds in full",
+     [](const InjectedRun& r) {
+         if (r.exitCode != 0) {
+             return true;
+         }
+         if (r.mode->mode == RunMode::StatusQuery) {
+             return r.before.Visible();
+         }
+         return r.AskedForRemoval() ? !r.after.Visible() : r.after.Installed();
+     }},
+    {"/status changes nothing and exits 1 only when not installed",
+     [](const InjectedRun& r) {
+         return r.mode->mode != RunMode::StatusQuery ||
+                (r.Unchanged() && r.after.loaded == r.before.loaded &&
+                 (r.exitCode != 1 || !r.before.Visible()));
+     }},
+    {"any other exit leaves the add-in and record as they were, or says what stayed",
+     [](const InjectedRun& r) { return r.Succeeded() || r.Unchanged() || SaysWhatStayed(r); }},
+    {"the state left is one the next run handles",
+     [](const InjectedRun& r) {
+         return r.Unchanged() ||
+                (NextRunHandles(r, RunMode::Install) && NextRunHandles(r, RunMode::Uninstall));
+     }},
+    {"an add-in is never left without its record unless it was so before",
+     [](const InjectedRun& r) {
+         return !r.after.addin || r.after.HasRecord() || (r.before.addin && !r.before.HasRecord());
+     }},
+    {"the success window only when the run ended installed",
+     [](const InjectedRun& r) {
+         return r.CallsStartingWith(L"ShowSuccessWindow") == 0 || r.after.Installed();
+     }},
+    {"the removal notice only when the add-in is gone",
+     [](const InjectedRun& r) {
+         return (r.CallsStartingWith(std::wstring(L"Inform ") + kRemovalNotice) == 0 &&
+                 r.CallsStartingWith(std::wstring(L"Inform ") + kNothingToRemove) == 0) ||
+                !r.after.Visible();
+     }},
+    {"a failure box exactly when a run that may show one fails (1602 is no failure)",
+     [](const InjectedRun& r) {
+         const bool failed = !r.Succeeded() && r.exitCode != kExitDeclined;
+         return r.ShowsNothing() || (r.CallsStartingWith(L"Warn ") != 0) == failed;
+     }},
+    {"a quiet run shows nothing",
+     [](const InjectedRun& r) {
+         return !r.ShowsNothing() ||
+                r.CallsStartingWith(L"AskYesNo ") + r.CallsStartingWith(L"Inform ") +
+                        r.CallsStartingWith(L"Warn ") + r.CallsStartingWith(L"ShowSuccessWindow") ==
+                    0;
+     }},
+    {"the user's Excel has the add-in loaded again when the run ends unchanged, and only then",
+     [](const InjectedRun& r) {
+         if (r.Succeeded()) {
+             return true;
+         }
+         if (!r.before.loaded) {
+             return !r.after.loaded;
+         }
+         return !r.Unchanged() || r.after.loaded ||
+                Said(r, L"the add-in stayed closed in the user's Excel",
+                     L"加载项已在 Excel 中关闭，重新打开 Excel 即可再次载入");
+     }},
+    {"nothing but the add-in is touched in the user's Excel",
+     [](const InjectedRun& r) {
+         return r.after.otherWorkbooks == r.before.otherWorkbooks &&
+                r.CallsStartingWith(L"OpenAddin ") ==
+                    r.CallsStartingWith(L"OpenAddin " + kInstalled) &&
+                r.CallsStartingWith(L"CloseAddin ") ==
+                    r.CallsStartingWith(L"CloseAddin QxButton.xla");
+     }},
+    {"the log ends with the exit code, written once",
+     [](const InjectedRun& r) {
+         const auto& log = r.host.logLines;
+         return !log.empty() && log.back() == ExitCodeLine(r.exitCode) &&
+                std::count_if(log.begin(), log.end(), [](const std::wstring& l) {
+                    return l.rfind(L"Exit code ", 0) == 0;
+                }) == 1;
+     }},
+    {"the log names every failed call with its error",
+     [](const InjectedRun& r) {
+         for (const Fault& f : r.faults) {
+             const std::wstring said = ErrorText(f.kind->error);
+             long failed = 0;
+             for (const Fault& g : r.faults) {
+                 failed += ErrorText(g.kind->error) == said &&
+                           std::count(r.host.ops.begin(), r.host.ops.end(), g.op) >= g.nth;
+             }
+             const long logged =
+                 std::count_if(r.host.logLines.begin(), r.host.logLines.end(),
+                               [&](const std::wstring& l) { return l.find(said) != l.npos; });
+             if (logged < failed) {
+                 return false;
+             }
+         }
+         return true;
+     }},
+};
+
+std::string Describe(const InjectedRun& r) {
+    std::ostringstream out;
+    out << r.mode->name << " in \"" << r.world->name << "\"";
+    const char* joiner = ", failing ";
+    for (const Fault& f : r.faults) {
+        out << joiner << CallOf(f.op).name << " #" << f.nth << " (" << f.kind->name << ")";
+        joiner = " then ";
+    }
+    return out.str();
+}
+
+// Each call a run made that can fail, as the nth of its kind.
+std::vector<std::pair<Op, int>> CallsMade(const FakeHost& host, std::size_t from) {
+    std::vector<std::pair<Op, int>> made;
+    std::map<Op, int> counts;
+    for (std::size_t i = 0; i < host.ops.size(); ++i) {
+        const int nth = ++counts[host.ops[i]];
+        if (i >= from) {
+            made.emplace_back(host.ops[i], nth);
+        }
+    }
+    return made;
+}
+
+// The index in `host.ops` of the nth call of `op`.
+std::size_t IndexOfCall(const FakeHost& host, Op op, int nth) {
+    for (std::size_t i = 0; i < host.ops.size(); ++i) {
+        if (host.ops[i] == op && --nth == 0) {
+            return i;
+        }
+    }
+    return host.ops.size();
+}
+
+TEST(FaultInjection, EveryRunEndsInstalledRemovedOrUnchangedAndSaysWhich) {
+    long clean = 0;
+    long single = 0;
+    long pairs = 0;
+    std::map<const Rule*, std::vector<std::string>> violations;
+    const auto judge = [&](const InjectedRun& r) {
+        for (const Rule& rule : kRules) {
+            if (!rule.holds(r)) {
+                violations[&rule].push_back(Describe(r));
+            }
+        }
+    };
+
+    for (const World& world : kWorlds) {
+        for (const Mode& mode : kModes) {
+            const InjectedRun cleanRun = Execute(mode, world, {});
+            ++clean;
+            judge(cleanRun);
+            for (const auto& [op, nth] : CallsMade(cleanRun.host, 0)) {
+                for (const Kind* kind : CallOf(op).kinds) {
+                    const Fault first{op, nth, kind};
+                    const InjectedRun once = Execute(mode, world, {first});
+                    ++single;
+                    judge(once);
+                    const std::size_t after = IndexOfCall(once.host, op, nth) + 1;
+                    for (const auto& [op2, nth2] : CallsMade(once.host, after)) {
+                        for (const Kind* kind2 : CallOf(op2).kinds) {
+                            judge(Execute(mode, world, {first, {op2, nth2, kind2}}));
+                            ++pairs;
+                        }
+                    }
+                }
+            }
+        }
+    }
+
+    // QX_FAULT_INJECTION_ALL=1 lists every violation, not only the first few of each rule.
+    const std::size_t shown = std::getenv("QX_FAULT_INJECTION_ALL") ? SIZE_MAX : 5;
+    long total = 0;
+    for (const Rule& rule : kRules) {
+        const auto found = violations.find(&rule);
+        if (found == violations.end()) {
+            continue;
+        }
+        total += static_cast<long>(found->second.size());
+        std::cout << "rule \"" << rule.name << "\": " << found->second.size() << " violations\n";
+        // The fewest failures first: the plainest way to meet the fault.
+        std::stable_sort(found->second.begin(), found->second.end(),
+                         [](const std::string& a, const std::string& b) {
+                             return a.find(" then ") == a.npos && b.find(" then ") != b.npos;
+                         });
+        for (std::size_t i = 0; i < found->second.size() && i < shown; ++i) {
+            std::cout << "    " << found->second[i] << "\n";
+        }
+    }
+    std::ostringstream summary;
+    summary << "fault injection: " << clean + single + pairs << " runs (" << single << " single, "
+            << pairs << " double), " << total << " violations";
+    EXPECT_EQ(total, 0);
+    std::ofstream(QX_FAULT_INJECTION_REPORT) << summary.str() << "\n";
+    std::cout << summary.str() << std::endl;
+}
+
+} // namespace
+} // namespace qx::testing
