@@ -64,18 +64,25 @@ private:
         Work work_;
     };
 
+    // All that the thread itself works with. The program stops waiting for a thread that
+    // is held in a call, and such a thread may come back to this at any moment before the
+    // program ends: it is then left to the thread (see ~ExcelThread), never freed under it.
+    struct ThreadState {
+        UniqueHandle ready;
+        CallDeadline deadline;
+        // Touched only on the thread: released in the apartment that reached it.
+        ComPtr<IDispatch> excel;
+    };
+
     Status Send(Job& job);
     Status Start();
     static DWORD WINAPI Main(void* parameter);
-    void Serve();
+    static void Serve(ThreadState& state);
 
     UniqueHandle thread_;
     DWORD threadId_ = 0;
-    UniqueHandle ready_;
     bool gaveUp_ = false;
-    CallDeadline deadline_;
-    // Touched only on the thread.
-    ComPtr<IDispatch> excel_;
+    std::unique_ptr<ThreadState> state_ = std::make_unique<ThreadState>();
 };
 
 } // namespace qx
