@@ -40,4 +40,7 @@ int cmd_front_window(const Invocation& call);
 int cmd_shell_window(const Invocation& call);
 int cmd_hold_open(const Invocation& call);
 
+int cmd_msi_product(const Invocation& call);
+int cmd_msi_related(const Invocation& call);
+
 } // namespace qxdriver

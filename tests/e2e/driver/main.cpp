@@ -44,6 +44,8 @@ const Entry commands[] = {
     {L"shell-window", qxdriver::cmd_shell_window},
     {L"hold-open", qxdriver::cmd_hold_open},
     {L"run", qxdriver::cmd_run},
+    {L"msi-product", qxdriver::cmd_msi_product},
+    {L"msi-related", qxdriver::cmd_msi_related},
 };
 
 int usage() {
