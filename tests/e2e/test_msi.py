@@ -73,6 +73,7 @@ class Release:
 
 
 def setUpModule():
+    os.makedirs(required_env("QXSETUP_E2E_WORK"), exist_ok=True)
     work = tempfile.mkdtemp(prefix="msi-releases-", dir=required_env("QXSETUP_E2E_WORK"))
     unittest.addModuleCleanup(shutil.rmtree, work, ignore_errors=True)
     clone = os.path.join(work, "clone")
