@@ -112,19 +112,21 @@ sign() {
 # the chain is whole, and the certificate is valid and meant for code signing now; whether the
 # signer is trusted is each administrator's call.
 sign_and_verify() {
-    local name
+    local name checks
     name=$(basename "$2")
-    sign "${signing[@]}" -h sha256 "${timestamping[@]}" -in "$1" -out "$2" >"$work/sign.log" 2>&1 ||
-        show_log_and_fail "$work/sign.log" "signing $name failed"
-    osslsigncode extract-signature -pem -in "$2" -out "$work/signature.pem" >/dev/null
-    openssl pkcs7 -in "$work/signature.pem" -print_certs -out "$work/trusted.pem"
+    # osslsigncode writes no file that already exists: each file gets a folder of its own.
+    checks=$(mktemp -d "$work/signing.XXXXXX")
+    sign "${signing[@]}" -h sha256 "${timestamping[@]}" -in "$1" -out "$2" >"$checks/sign.log" 2>&1 ||
+        show_log_and_fail "$checks/sign.log" "signing $name failed"
+    osslsigncode extract-signature -pem -in "$2" -out "$checks/signature.pem" >/dev/null
+    openssl pkcs7 -in "$checks/signature.pem" -print_certs -out "$checks/trusted.pem"
     if [[ -r /etc/ssl/certs/ca-certificates.crt ]]; then
-        cat /etc/ssl/certs/ca-certificates.crt >>"$work/trusted.pem"
+        cat /etc/ssl/certs/ca-certificates.crt >>"$checks/trusted.pem"
     fi
-    osslsigncode verify -in "$2" -CAfile "$work/trusted.pem" \
-        -TSA-CAfile "$work/trusted.pem" >"$work/verify.log" 2>&1 ||
-        show_log_and_fail "$work/verify.log" "the signed $name does not verify: nothing written to dist/"
-    signer=$(sed -n 's/^[[:space:]]*Subject: //p' "$work/verify.log" | head -n 1)
+    osslsigncode verify -in "$2" -CAfile "$checks/trusted.pem" \
+        -TSA-CAfile "$checks/trusted.pem" >"$checks/verify.log" 2>&1 ||
+        show_log_and_fail "$checks/verify.log" "the signed $name does not verify: nothing written to dist/"
+    signer=$(sed -n 's/^[[:space:]]*Subject: //p' "$checks/verify.log" | head -n 1)
 }
 
 release=$work/QXSetup.exe
