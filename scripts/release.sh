@@ -151,6 +151,7 @@ if $packaging; then
         --addin "$addin" --workbook "$workbook" --output "$work/built.msi" >"$work/package.log" 2>&1 ||
         show_log_and_fail "$work/package.log" "building $package_name failed"
     package_identity=$(sed -n 's/^.*: version \(.*\), product code \(.*\)$/Windows Installer version \1, product code \2/p' "$work/package.log")
+    [[ -n $package_identity ]] || show_log_and_fail "$work/package.log" "build_msi.py did not name the package's version"
     if ((${#signing[@]})); then
         sign_and_verify "$work/built.msi" "$work/$package_name"
     else

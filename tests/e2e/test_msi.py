@@ -219,6 +219,16 @@ class PackageTest(unittest.TestCase):
         # The workbook may hold the user's work: a removal leaves it.
         self.assertEqual(s.installed_file("TORVA.xls"), WORKBOOK)
 
+    def test_another_folder_given_as_installdir(self):
+        s = self.s
+        folder_win = "C:\\Quorvale 数据"
+        self.assertEqual(s.install(releases[0], "INSTALLDIR=" + folder_win), EXIT_DONE)
+
+        self.assertEqual(s.setting("Path"), folder_win + "\\TORVA.xls")
+        folder = s.prefix.unix_path(folder_win)
+        self.assertEqual(sorted(os.listdir(folder)), ["QXSetup.exe", "TORVA.xls", "安装.xla"])
+        self.assertFalse(os.path.exists(s.install_dir))
+
     def test_with_the_users_excel_open_it_is_opened_there(self):
         s = self.s
         s.open_users_excel()
