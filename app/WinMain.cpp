@@ -7,6 +7,7 @@
 #include "installer/ExitCodes.h"
 #include "installer/MainMod.h"
 #include "installer/Messages.h"
+#include "installer/UsageAnswer.h"
 #include "version.h"
 
 #include <cstdlib>
@@ -38,6 +39,19 @@ std::vector<std::wstring> ProgramArguments() {
     return arguments;
 }
 
+void ShowUsage(const qx::UsageAnswer& answer) {
+    switch (answer.box) {
+    case qx::UsageBox::Warning:
+        qx::WarnBox(qx::kUsage);
+        break;
+    case qx::UsageBox::Information:
+        qx::InformBox(qx::kUsage);
+        break;
+    case qx::UsageBox::Hidden:
+        break;
+    }
+}
+
 int Finish(qx::LogFile& log, int exitCode) {
     log.Write(qx::ExitCodeLine(exitCode));
     return exitCode;
@@ -51,15 +65,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
     // The command line is read once, before anything else happens.
     const qx::CommandLine commandLine = qx::ParseCommandLine(ProgramArguments());
-    if (!commandLine.valid) {
-        if (!commandLine.quiet) {
-            qx::WarnBox(qx::kUsage);
-        }
-        return qx::kExitBadCommandLine;
-    }
-    if (commandLine.mode == qx::RunMode::Help) {
-        qx::InformBox(qx::kUsage);
-        return qx::kExitDone;
+    if (const auto answer = qx::AnswerWithUsage(commandLine)) {
+        ShowUsage(*answer);
+        return answer->exitCode;
     }
 
     // A deployment tool reads the log when a desktop fails: a run that cannot keep one asked

@@ -12,16 +12,23 @@ constexpr UINT kRunJob = WM_APP + 1;
 constexpr DWORD kNoticeMs = 1000;
 // How often the waiting thread looks at the deadline.
 constexpr DWORD kLookMs = 50;
+// How long the program, about to end, waits for the thread to let go of the user's Excel and
+// end: one call into an Excel that has answered every call so far. Past it the program ends
+// without letting go, and Excel drops the reference once it finds the program gone.
+constexpr DWORD kShutdownWaitMs = 10000;
 
 } // namespace
 
 ExcelThread::~ExcelThread() {
+    // A thread given up on may be held in a call that never returns. The program ends without
+    // it, at once: waiting would only keep the one-run guard from a second start after the
+    // window has closed.
     if (!thread_ || gaveUp_) {
         return;
     }
     // Lets go of Excel on the thread that reached it, then ends.
     if (PostThreadMessageW(threadId_, WM_QUIT, 0, 0)) {
-        WaitForSingleObject(thread_.get(), CallDeadline::kLimitMs);
+        WaitForSingleObject(thread_.get(), kShutdownWaitMs);
     }
 }
 

@@ -4,6 +4,7 @@
 #include "host/Outcome.h"
 #include "host/ScopedWin.h"
 
+#include <memory>
 #include <optional>
 #include <utility>
 
@@ -32,17 +33,17 @@ public:
     // Runs `work(OnThread&)`, which returns an Outcome<T>, on the thread, and hands back its
     // outcome; or a timeout failure, once a call inside it has outlived its deadline.
     template <typename T, typename Work> Outcome<T> Run(Work work) {
-        auto* job = new JobOf<T, Work>(std::move(work));
+        auto job = std::make_unique<JobOf<T, Work>>(std::move(work));
         if (const Status sent = Send(*job); !sent) {
-            // A job the thread still holds is left to it: the program ends before it does.
-            if (!job->posted) {
-                delete job;
+            if (job->posted) {
+                // Given up on while the thread still holds the job: it may yet finish the call
+                // and write the outcome, so the job must outlive this function. It is let go of
+                // unowned; the program ends without waiting for the thread (~ExcelThread).
+                static_cast<void>(job.release());
             }
             return sent.error();
         }
-        Outcome<T> outcome = std::move(*job->outcome);
-        delete job;
-        return outcome;
+        return std::move(*job->outcome);
     }
 
 private:

@@ -124,9 +124,9 @@ Status CreateFolderWithParents(const std::wstring& path) {
 
 Outcome<std::string> ReadWholeFile(const std::wstring& path) {
     // Shared as widely as possible: Excel keeps a loaded add-in open.
-    const UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ,
-                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const UniqueFile file(OpenFileHandle(path.c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL));
     if (!file) {
         return LastWin32Failure();
     }
@@ -157,8 +157,8 @@ Outcome<std::string> ReadWholeFile(const std::wstring& path) {
 }
 
 Status WriteWholeFile(const std::wstring& path, const std::string& bytes) {
-    const UniqueFile file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    const UniqueFile file(
+        OpenFileHandle(path.c_str(), GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
     if (!file) {
         return LastWin32Failure();
     }

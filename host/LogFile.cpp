@@ -51,8 +51,8 @@ bool WriteAll(HANDLE file, const std::string& bytes) {
 } // namespace
 
 Status LogFile::Open(const std::wstring& path) {
-    file_.reset(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    file_.reset(OpenFileHandle(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL));
     if (!file_) {
         return LastWin32Failure();
     }

@@ -4,6 +4,7 @@
 
 #include <oleauto.h>
 
+#include <type_traits>
 #include <utility>
 
 namespace qx {
@@ -18,14 +19,16 @@ struct InvalidIsEmpty {
 };
 
 // One owner per handle kind: holds one handle and closes it with the kind's own function.
-// Move-only, and no implicit conversion either way.
-template <typename Handle, auto Close, typename Empty = NullIsEmpty> class UniqueHandleOf {
+// Move-only, and no implicit conversion either way. It is made from the handle itself, or,
+// for a kind whose handles must reach no other owner, from a type of their own (`From`).
+template <typename Handle, auto Close, typename Empty = NullIsEmpty, typename From = Handle>
+class UniqueHandleOf {
 public:
     UniqueHandleOf() = default;
-    explicit UniqueHandleOf(Handle handle) : handle_(handle) {}
+    explicit UniqueHandleOf(From handle) : handle_(HeldIn(handle)) {}
     UniqueHandleOf(UniqueHandleOf&& other) noexcept : handle_(other.release()) {}
     UniqueHandleOf& operator=(UniqueHandleOf&& other) noexcept {
-        reset(other.release());
+        Replace(other.release());
         return *this;
     }
     UniqueHandleOf(const UniqueHandleOf&) = delete;
@@ -35,19 +38,49 @@ public:
     Handle get() const { return handle_; }
     explicit operator bool() const { return handle_ != Empty::template Value<Handle>(); }
     Handle release() { return std::exchange(handle_, Empty::template Value<Handle>()); }
-    void reset(Handle handle = Empty::template Value<Handle>()) {
+    void reset() { Replace(Empty::template Value<Handle>()); }
+    void reset(From handle) { Replace(HeldIn(handle)); }
+
+private:
+    static Handle HeldIn(From handle) {
+        if constexpr (std::is_same_v<From, Handle>) {
+            return handle;
+        } else {
+            return handle.handle_;
+        }
+    }
+    void Replace(Handle handle) {
         const Handle old = std::exchange(handle_, handle);
         if (old != Empty::template Value<Handle>()) {
             Close(old);
         }
     }
 
-private:
     Handle handle_ = Empty::template Value<Handle>();
 };
 
+// What CreateFileW returned, as OpenFileHandle alone makes it: a type of its own, so that
+// UniqueFile (whose "no handle" is INVALID_HANDLE_VALUE) is made from nothing else, and no owner
+// of other handles (whose "no handle" is null) is made from it.
+class OpenedFile {
+    explicit OpenedFile(HANDLE handle) : handle_(handle) {}
+    friend OpenedFile OpenFileHandle(const wchar_t* path, DWORD access, DWORD share,
+                                     DWORD disposition, DWORD flagsAndAttributes);
+    template <typename, auto, typename, typename> friend class UniqueHandleOf;
+
+    HANDLE handle_;
+};
+
+// CreateFileW without security attributes or a template file, which no caller needs; the one
+// place it is called (tests/layering checks that).
+inline OpenedFile OpenFileHandle(const wchar_t* path, DWORD access, DWORD share, DWORD disposition,
+                                 DWORD flagsAndAttributes) {
+    return OpenedFile(
+        CreateFileW(path, access, share, nullptr, disposition, flagsAndAttributes, nullptr));
+}
+
 using UniqueHandle = UniqueHandleOf<HANDLE, &CloseHandle>;
-using UniqueFile = UniqueHandleOf<HANDLE, &CloseHandle, InvalidIsEmpty>;
+using UniqueFile = UniqueHandleOf<HANDLE, &CloseHandle, InvalidIsEmpty, OpenedFile>;
 using UniqueFind = UniqueHandleOf<HANDLE, &FindClose, InvalidIsEmpty>;
 using UniqueHKey = UniqueHandleOf<HKEY, &RegCloseKey>;
 using UniqueHGlobal = UniqueHandleOf<HGLOBAL, &GlobalFree>;

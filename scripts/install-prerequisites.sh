@@ -7,6 +7,7 @@ set -euo pipefail
 
 packages=(
     cmake g++ make libgtest-dev libgmock-dev              # native build and unit tests
+    clang libclang-rt-14-dev                              # sanitizers, libFuzzer
     g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-posix   # the Windows builds
     mingw-w64-tools binutils-mingw-w64-i686 binutils-mingw-w64-x86-64
     wine64 wine32:i386 xvfb xauth                         # running the program headless

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
-# Every test: installs what is missing, builds the three configurations, runs the unit tests,
-# the checks of the shipped 32-bit program, and the end-to-end tests of that program under Wine
-# (headless). Ends with "N passed, N failed, N skipped".
+# Every test: installs what is missing, builds the four configurations, runs the unit tests (again
+# under the sanitizers, with a bounded run of the command-line fuzzer), the checks of the shipped
+# 32-bit program, and the end-to-end tests of that program under Wine (headless). Ends with
+# "N passed, N failed, N skipped".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-prerequisites.sh
 
 # The 32-bit tree first: the 64-bit tree's end-to-end tests run its QXSetup.exe.
-for preset in native i686 x86_64; do
+for preset in native sanitize i686 x86_64; do
     cmake --preset "$preset" >"build-$preset.log" 2>&1 || { cat "build-$preset.log"; exit 1; }
     cmake --build --preset "$preset"
 done
@@ -38,6 +39,7 @@ run_ctest() {
 }
 
 run_ctest ctest --preset native
+run_ctest ctest --preset sanitize
 run_ctest ctest --preset i686
 
 # The end-to-end tests run the shipped 32-bit QXSetup.exe. Only a machine that cannot run

@@ -356,7 +356,8 @@ class DriverRun(Process):
     def result(self, timeout=WAIT):
         """{"exit_code": the whole Windows exit code, of which wine64 passes Unix only the low
         byte, "bits": 32 when it ran as 32-bit code (WoW64), "windows": the titles of the
-        visible top-level windows it showed}. A program that ran as other code than its file
+        visible top-level windows it showed, "ms_after_last_window": how long it went on after
+        the last of them was gone, None if it showed none}. A program that ran as other code than its file
         holds is an error: no result may rest on a build other than the one named."""
         if self.wait(timeout) != 0:
             with open(self._output_path + ".err", "rb") as f:

@@ -27,6 +27,14 @@ ERROR_SHARING_VIOLATION = 32
 NEWER_BYTES = bytes((i * 101 + 7) % 256 for i in range(7000))
 # Past the program's 10-second limit for one call, with room for a slow start.
 PAST_THE_LIMIT_MS = 25000
+# Past the program's give-up, its window and its end, by far: the call it gave up on is still
+# held when it ends.
+HELD_PAST_THE_END_MS = 90000
+# How long after its window closes the program may still run, having given up on a hung Excel.
+# A functional bound, not a speed: waiting for the thread it gave up on takes 10 s, on any
+# machine, so it is not scaled with the machine's speed.
+ENDS_AFTER_ITS_WINDOW_WITHIN_MS = 2000
+ANOTHER_RUN_LOGGED = "Another run is in progress: nothing done"
 
 # All a user's Excel may be asked: its start-up folder, and the add-in opened or closed.
 MEMBERS_ASKED = {"StartupPath", "Workbooks", "Open", "Item", "RunAutoMacros", "Close"}
@@ -38,6 +46,15 @@ def users_excel_events(s):
 
 def excels_started_by_com(s):
     return [line for line in s.standin_log() if line.startswith("server start")]
+
+
+def logged_steps(path):
+    """The log's lines without their time stamps; [] while it does not exist."""
+    try:
+        with open(path, encoding="utf-8-sig") as f:
+            return [line[len("2026-12-08 15:03:17 "):] for line in f.read().splitlines()]
+    except FileNotFoundError:
+        return []
 
 
 def another_addin_the_user_has(s):
@@ -106,6 +123,37 @@ class InstallWithExcelOpenTest(TouchesNothingElse, unittest.TestCase):
                         self.assert_touched_only_the_addin(s, other)
                 finally:
                     s.close()
+
+
+class GaveUpOnHungExcelTest(unittest.TestCase):
+    def test_ends_as_its_window_closes_and_a_second_start_runs(self):
+        s = InstallerScenario()
+        self.addCleanup(s.close)
+        s.open_users_excel()
+        second_log = os.path.join(s.prefix.root, "second.log")
+
+        run = s.run(stall_calls_ms=HELD_PAST_THE_END_MS)
+        s.answer_box(IDOK)
+        s.prefix.driver("wait-window", SUCCESS_CAPTION)
+        s.prefix.driver("close", SUCCESS_CAPTION)
+        # As a user double-clicks it again at once: the guard must already be let go of.
+        second = s.prefix.start(s.program_win + "\\QXSetup.exe",
+                                ["/status", "/quiet", "/log", s.prefix.win_path(second_log)])
+        result = run.result()
+        still_held = "let the held-up call through" not in users_excel_events(s)
+        # Its second line says whether it got past the guard; past it, it waits for the hung
+        # Excel too, which is not this test's business.
+        second_step = s.prefix.wait_for(lambda: logged_steps(second_log)[1:2],
+                                        what="the second start's log")[0]
+        second.kill()
+
+        self.assertEqual(result["exit_code"], EXIT_DONE)
+        self.assertEqual(result["windows"], ["Setup", SUCCESS_CAPTION])
+        self.assertTrue(still_held, "the hung Excel answered before the program ended")
+        self.assertLess(result["ms_after_last_window"], ENDS_AFTER_ITS_WINDOW_WITHIN_MS,
+                        "the second start logged: " + second_step)
+        self.assertNotEqual(second_step, ANOTHER_RUN_LOGGED)
+        assert_installed(self, s)
 
 
 class RemovalWithExcelOpenTest(TouchesNothingElse, unittest.TestCase):
@@ -214,12 +262,29 @@ class ProgramFolderThatCannotWorkTest(unittest.TestCase):
             s.prefix.reg_set("HKCU", "Environment", name, short)
         s.move_program(temporary + "\\Quorvale")
 
+    def temporary_folder_spelled_in_another_case(self, s):
+        # Wine's long-name step gives back a name that could be an 8.3 name as the disk has it
+        # ("TEMP" as "Temp"), but any other (longer, or not ASCII) in the case it was given in:
+        # only a comparison that ignores case, in every script, sees the program inside TEMP.
+        home = s.prefix.driver("temp-folder").rstrip("\\").rsplit("\\", 1)[0]
+        temporary = home + "\\临时 文件 Temporary Ä Ж"
+        os.makedirs(s.prefix.unix_path(temporary))
+        for name in ("TEMP", "TMP"):
+            s.prefix.reg_set("HKCU", "Environment", name, home + "\\临时 文件 tEMPORARY ä ж")
+        s.move_program(temporary + "\\Quorvale")
+        seen = s.prefix.driver("long-path", s.prefix.driver("temp-folder")).rstrip("\\") + "\\"
+        inside = s.prefix.driver("long-path", s.program_win)
+        self.assertFalse(inside.startswith(seen), (seen, inside))
+        self.assertTrue(inside.casefold().startswith(seen.casefold()), (seen, inside))
+
     # name: (arrange, the message)
     CASES = {
         "安装.xla not beside the program": (missing_addin, ADDIN_SOURCE_MISSING),
         "run from inside the temporary folder": (in_temporary_folder, RUNS_FROM_TEMPORARY_FOLDER),
         "run from a temporary folder known by its 8.3 name":
             (temporary_folder_named_by_its_8_3_name, RUNS_FROM_TEMPORARY_FOLDER),
+        "run from a temporary folder spelled in another case":
+            (temporary_folder_spelled_in_another_case, RUNS_FROM_TEMPORARY_FOLDER),
     }
 
     def test_named_before_anything_changes(self):

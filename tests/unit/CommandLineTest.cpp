@@ -1,7 +1,9 @@
 #include "installer/CommandLine.h"
+#include "installer/UsageAnswer.h"
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -79,6 +81,35 @@ TEST(CommandLineTest, RefusesWhatIsUnknownRepeatedIncompleteOrContradictory) {
         const CommandLine parsed = ParseCommandLine(c.arguments);
         EXPECT_FALSE(parsed.valid);
         EXPECT_EQ(parsed.quiet, c.quiet);
+    }
+}
+
+struct Answered {
+    const char* why;
+    std::vector<std::wstring> arguments;
+    std::optional<UsageBox> box; // empty: the run goes on to its work
+    int exitCode;
+};
+
+TEST(CommandLineTest, AnswersARefusalOrHelpWithTheUsageAloneAndWorkWithNothing) {
+    const Answered cases[] = {
+        {"refused", {L"/instal"}, UsageBox::Warning, 87},
+        {"refused, quiet", {L"/install", L"/quiet", L"/log"}, UsageBox::Hidden, 87},
+        {"quiet with the toggle", {L"/quiet"}, UsageBox::Hidden, 87},
+        {"help", {L"/?"}, UsageBox::Information, 0},
+        {"help, refused for its quiet", {L"/help", L"/quiet"}, UsageBox::Hidden, 87},
+        {"the toggle", {}, std::nullopt, 0},
+        {"quiet work", {L"/uninstall", L"/quiet"}, std::nullopt, 0},
+        {"status", {L"/status"}, std::nullopt, 0},
+    };
+    for (const Answered& c : cases) {
+        SCOPED_TRACE(c.why);
+        const std::optional<UsageAnswer> answer = AnswerWithUsage(ParseCommandLine(c.arguments));
+        ASSERT_EQ(answer.has_value(), c.box.has_value());
+        if (answer) {
+            EXPECT_EQ(answer->box, *c.box);
+            EXPECT_EQ(answer->exitCode, c.exitCode);
+        }
     }
 }
 

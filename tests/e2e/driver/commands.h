@@ -32,6 +32,7 @@ int cmd_excel_startup_path(const Invocation& call);
 int cmd_file_attributes(const Invocation& call);
 int cmd_temp_folder(const Invocation& call);
 int cmd_short_path(const Invocation& call);
+int cmd_long_path(const Invocation& call);
 int cmd_processes(const Invocation& call);
 int cmd_modules(const Invocation& call);
 int cmd_run(const Invocation& call);

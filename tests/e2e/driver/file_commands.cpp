@@ -28,22 +28,39 @@ int cmd_temp_folder(const Invocation& call) {
     return 0;
 }
 
-// The 8.3 name of a path that exists, as an old shortcut or a variable may spell it.
-int cmd_short_path(const Invocation& call) {
-    require_args(call, 1, "short-path PATH");
+namespace {
+
+// What GetShortPathNameW or GetLongPathNameW makes of a path, the buffer grown until it fits.
+template <typename Convert>
+std::wstring converted_path(const Invocation& call, Convert convert, const char* name) {
     std::wstring path(MAX_PATH, L'\0');
     for (;;) {
         const DWORD length =
-            GetShortPathNameW(call.args[0].c_str(), path.data(), static_cast<DWORD>(path.size()));
+            convert(call.args[0].c_str(), path.data(), static_cast<DWORD>(path.size()));
         if (length == 0)
-            throw Failure("GetShortPathNameW failed: " + win32_error_text(GetLastError()));
+            throw Failure(std::string(name) + " failed: " + win32_error_text(GetLastError()));
         if (length < path.size()) {
             path.resize(length);
-            break;
+            return path;
         }
         path.resize(length);
     }
-    write_stdout(utf8(path));
+}
+
+} // namespace
+
+// The 8.3 name of a path that exists, as an old shortcut or a variable may spell it.
+int cmd_short_path(const Invocation& call) {
+    require_args(call, 1, "short-path PATH");
+    write_stdout(utf8(converted_path(call, GetShortPathNameW, "GetShortPathNameW")));
+    return 0;
+}
+
+// The long name of a path that exists, as a program comparing folders sees it (which letters
+// keep the case they were given in is the system's business).
+int cmd_long_path(const Invocation& call) {
+    require_args(call, 1, "long-path PATH");
+    write_stdout(utf8(converted_path(call, GetLongPathNameW, "GetLongPathNameW")));
     return 0;
 }
 

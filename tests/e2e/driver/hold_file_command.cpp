@@ -10,8 +10,8 @@ namespace qxdriver {
 // nor delete it, until the test kills the process (or the timeout passes).
 int cmd_hold_open(const Invocation& call) {
     require_args(call, 1, "hold-open PATH");
-    const qx::UniqueFile file(CreateFileW(call.args[0].c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const qx::UniqueFile file(qx::OpenFileHandle(
+        call.args[0].c_str(), GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL));
     if (!file)
         throw Failure("CreateFileW failed: " + win32_error_text(GetLastError()));
     write_stdout("{\"pid\":" + std::to_string(GetCurrentProcessId()) + "}\n");

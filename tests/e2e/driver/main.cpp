@@ -38,6 +38,7 @@ const Entry commands[] = {
     {L"file-attributes", qxdriver::cmd_file_attributes},
     {L"temp-folder", qxdriver::cmd_temp_folder},
     {L"short-path", qxdriver::cmd_short_path},
+    {L"long-path", qxdriver::cmd_long_path},
     {L"processes", qxdriver::cmd_processes},
     {L"modules", qxdriver::cmd_modules},
     {L"windows", qxdriver::cmd_windows},

@@ -86,12 +86,14 @@ std::wstring quoted(const std::wstring& argument) {
 struct SeenWindows {
     DWORD process_id;
     std::vector<std::wstring> titles;
+    bool any_now = false;
 };
 
 BOOL CALLBACK note_visible_window(HWND hwnd, LPARAM param) {
     auto* seen = reinterpret_cast<SeenWindows*>(param);
     if (process_of(hwnd) != seen->process_id || !IsWindowVisible(hwnd))
         return TRUE;
+    seen->any_now = true;
     const std::wstring title = window_text(hwnd);
     if (std::find(seen->titles.begin(), seen->titles.end(), title) == seen->titles.end())
         seen->titles.push_back(title);
@@ -104,7 +106,8 @@ BOOL CALLBACK note_visible_window(HWND hwnd, LPARAM param) {
 // While it waits, it notes every visible top-level window of the program, so that a test can
 // tell a run that showed nothing. A box waits for its answer and the success window for a
 // click, so a 10 ms look-out misses neither. It also says whether the program ran as 32-bit
-// code on this 64-bit system (WoW64), so that a test knows which build it really ran.
+// code on this 64-bit system (WoW64), so that a test knows which build it really ran, and how
+// long the program went on after its last window was gone (null when it showed none).
 int cmd_run(const Invocation& call) {
     if (call.args.empty())
         throw Failure("usage: qxdriver run EXE [ARGS...]");
@@ -124,11 +127,17 @@ int cmd_run(const Invocation& call) {
         throw Failure("IsWow64Process failed: " + win32_error_text(GetLastError()));
     SeenWindows seen{started.dwProcessId, {}};
     const Deadline deadline(call.timeout_ms);
+    ULONGLONG last_window_seen = 0;
     while (WaitForSingleObject(process.get(), 10) == WAIT_TIMEOUT) {
+        seen.any_now = false;
         EnumWindows(note_visible_window, reinterpret_cast<LPARAM>(&seen));
+        if (seen.any_now)
+            last_window_seen = GetTickCount64();
         if (deadline.passed())
             throw Failure("the program was still running at the timeout");
     }
+    const std::string after_last_window =
+        last_window_seen == 0 ? "null" : std::to_string(GetTickCount64() - last_window_seen);
     DWORD exit_code = 0;
     if (!GetExitCodeProcess(process.get(), &exit_code))
         throw Failure("GetExitCodeProcess failed: " + win32_error_text(GetLastError()));
@@ -136,7 +145,8 @@ int cmd_run(const Invocation& call) {
     for (const auto& title : seen.titles)
         windows += (windows.empty() ? "" : ",") + json_string(title);
     write_stdout("{\"exit_code\":" + std::to_string(exit_code) +
-                 ",\"bits\":" + (wow64 ? "32" : "64") + ",\"windows\":[" + windows + "]}\n");
+                 ",\"bits\":" + (wow64 ? "32" : "64") + ",\"windows\":[" + windows +
+                 "],\"ms_after_last_window\":" + after_last_window + "}\n");
     return 0;
 }
 

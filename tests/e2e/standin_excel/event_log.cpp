@@ -21,9 +21,9 @@ void log_event(std::wstring_view line) {
     if (path.empty())
         return;
     // Opened per event so the test can read the log while the server is still running.
-    const qx::UniqueFile file(CreateFileW(path.c_str(), FILE_APPEND_DATA,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
-                                          FILE_ATTRIBUTE_NORMAL, nullptr));
+    const qx::UniqueFile file(qx::OpenFileHandle(path.c_str(), FILE_APPEND_DATA,
+                                                 FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS,
+                                                 FILE_ATTRIBUTE_NORMAL));
     if (!file)
         return;
     const std::string bytes = qx::Utf8(prefix + std::wstring(line)) + "\n";

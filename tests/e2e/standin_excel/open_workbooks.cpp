@@ -31,8 +31,8 @@ OpenWorkbook* open_workbook(const std::wstring& path, DWORD& error) {
     const std::wstring name = file_name_of(path);
     if (OpenWorkbook* open = find_workbook(name))
         return open;
-    qx::UniqueFile file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    qx::UniqueFile file(qx::OpenFileHandle(path.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                           OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL));
     if (!file) {
         error = GetLastError();
         log_event(L"could not open " + path + L": error " + std::to_wstring(error));

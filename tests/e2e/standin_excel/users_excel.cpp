@@ -63,6 +63,7 @@ public:
             stalled_ = true;
             log_event(L"holding up a call for " + std::to_wstring(stall.ms) + L" ms");
             Sleep(stall.ms);
+            log_event(L"let the held-up call through");
         }
         return SERVERCALL_ISHANDLED;
     }
