@@ -14,6 +14,7 @@ packages=(
     fonts-wqy-zenhei fonts-wine                           # Chinese glyphs, caption buttons
     python3 python3-pefile icoutils imagemagick           # checks, screenshots, resources
     git osslsigncode openssl ca-certificates              # releases: the commit, signing
+    wixl msitools faketime                                # the Windows Installer package
 )
 
 if [[ $(id -u) -ne 0 ]]; then

@@ -1,8 +1,12 @@
 #!/usr/bin/env bash
 # Builds the shipped QXSetup.exe from the commit checked out here, signs it when a certificate is
 # given, verifies the signature, and writes dist/QXSetup-<version>/ with the exe, SHA256SUMS and
-# RELEASE.txt. The version is the one the build puts in the exe's version resource.
+# RELEASE.txt. The version is the one the build puts in the exe's version resource. Given
+# Quorvale's add-in and workbook, it also builds the per-user Windows Installer package
+# QXSetup-<version>.msi from that exe, signed and verified the same way.
 #
+#   QXSETUP_ADDIN and QXSETUP_WORKBOOK           安装.xla and TORVA.xls, for the package; they are
+#                                                Quorvale's own, not in this repository
 # Authenticode signing with SHA-256 (osslsigncode), from files named by:
 #   QXSETUP_SIGN_PFX and QXSETUP_SIGN_PASSWORD   a PKCS#12 file and its password, or
 #   QXSETUP_SIGN_CERT and QXSETUP_SIGN_KEY       a PEM certificate chain and its PEM key
@@ -23,6 +27,8 @@ absolute() {
 pfx=$(absolute "${QXSETUP_SIGN_PFX:-}")
 cert=$(absolute "${QXSETUP_SIGN_CERT:-}")
 key=$(absolute "${QXSETUP_SIGN_KEY:-}")
+addin=$(absolute "${QXSETUP_ADDIN:-}")
+workbook=$(absolute "${QXSETUP_WORKBOOK:-}")
 
 cd "$(dirname "$0")/.."
 scripts/install-prerequisites.sh
@@ -52,10 +58,27 @@ timestamping=()
 if [[ -n ${QXSETUP_TIMESTAMP_URL:-} ]]; then
     timestamping=(-ts "$QXSETUP_TIMESTAMP_URL")
 fi
+# Likewise a package with only one of its two files.
+packaging=false
+if [[ -n $addin || -n $workbook ]]; then
+    [[ -n $addin && -n $workbook ]] || fail "QXSETUP_ADDIN and QXSETUP_WORKBOOK go together"
+    [[ -f $addin && -r $addin ]] || fail "QXSETUP_ADDIN: cannot read $addin"
+    [[ -f $workbook && -r $workbook ]] || fail "QXSETUP_WORKBOOK: cannot read $workbook"
+    packaging=true
+fi
 
+# Whatever happens, nothing is left half-made: not the scratch folder, and not the staging
+# folder in dist/, which only a finished release leaves as dist/QXSetup-<version>.
 work=$(mktemp -d -t qxsetup-release.XXXXXX)
 stage=
-trap 'rm -rf "$work" ${stage:+"$stage"}' EXIT
+remove_scratch() {
+    rm -rf "$work"
+    if [[ -n $stage ]]; then rm -rf "$stage"; fi
+}
+trap remove_scratch EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+trap 'exit 129' HUP
 
 show_log_and_fail() {
     cat "$1" >&2
@@ -72,6 +95,7 @@ version=$(sed -n 's/^#define QX_VERSION_TEXT "\(.*\)"$/\1/p' "$work/build/genera
 [[ -n $version ]] || fail "the build's version.h has no QX_VERSION_TEXT"
 pe_header=$(od -An -tu4 -j 60 -N 4 "$built" | tr -d ' ')
 pe_time_stamp=$(od -An -tu4 -j $((pe_header + 8)) -N 4 "$built" | tr -d ' ')
+package_name=QXSetup-$version.msi
 
 # The password reaches osslsigncode through a pipe, never its command line, which ps shows. The
 # pipe lives as long as the one command it is written on.
@@ -83,24 +107,32 @@ sign() {
     fi
 }
 
+# Signs $1 into $2 and checks the signature; sets signer. Trusted for the check: the chain that
+# came with the certificate, and the system's roots. It proves the signature covers the file,
+# the chain is whole, and the certificate is valid and meant for code signing now; whether the
+# signer is trusted is each administrator's call.
+sign_and_verify() {
+    local name checks
+    name=$(basename "$2")
+    # osslsigncode writes no file that already exists: each file gets a folder of its own.
+    checks=$(mktemp -d "$work/signing.XXXXXX")
+    sign "${signing[@]}" -h sha256 "${timestamping[@]}" -in "$1" -out "$2" >"$checks/sign.log" 2>&1 ||
+        show_log_and_fail "$checks/sign.log" "signing $name failed"
+    osslsigncode extract-signature -pem -in "$2" -out "$checks/signature.pem" >/dev/null
+    openssl pkcs7 -in "$checks/signature.pem" -print_certs -out "$checks/trusted.pem"
+    if [[ -r /etc/ssl/certs/ca-certificates.crt ]]; then
+        cat /etc/ssl/certs/ca-certificates.crt >>"$checks/trusted.pem"
+    fi
+    osslsigncode verify -in "$2" -CAfile "$checks/trusted.pem" \
+        -TSA-CAfile "$checks/trusted.pem" >"$checks/verify.log" 2>&1 ||
+        show_log_and_fail "$checks/verify.log" "the signed $name does not verify: nothing written to dist/"
+    signer=$(sed -n 's/^[[:space:]]*Subject: //p' "$checks/verify.log" | head -n 1)
+}
+
 release=$work/QXSetup.exe
 if ((${#signing[@]})); then
     echo "Signing"
-    sign "${signing[@]}" -h sha256 "${timestamping[@]}" -in "$built" -out "$release" >"$work/sign.log" 2>&1 ||
-        show_log_and_fail "$work/sign.log" "signing failed"
-
-    # Trusted for this check: the chain that came with the certificate, and the system's roots.
-    # It proves the signature covers this exe, the chain is whole, and the certificate is valid
-    # and meant for code signing now; whether the signer is trusted is each administrator's call.
-    osslsigncode extract-signature -pem -in "$release" -out "$work/signature.pem" >/dev/null
-    openssl pkcs7 -in "$work/signature.pem" -print_certs -out "$work/trusted.pem"
-    if [[ -r /etc/ssl/certs/ca-certificates.crt ]]; then
-        cat /etc/ssl/certs/ca-certificates.crt >>"$work/trusted.pem"
-    fi
-    osslsigncode verify -in "$release" -CAfile "$work/trusted.pem" \
-        -TSA-CAfile "$work/trusted.pem" >"$work/verify.log" 2>&1 ||
-        show_log_and_fail "$work/verify.log" "the signed exe does not verify: nothing written to dist/"
-    signer=$(sed -n 's/^[[:space:]]*Subject: //p' "$work/verify.log" | head -n 1)
+    sign_and_verify "$built" "$release"
     signature="Authenticode, SHA-256, by $signer"
     if ((${#timestamping[@]})); then
         signature+="; time-stamped by $QXSETUP_TIMESTAMP_URL"
@@ -110,6 +142,21 @@ if ((${#signing[@]})); then
 else
     cp "$built" "$release"
     signature="unsigned: no certificate was given (QXSETUP_SIGN_PFX, or QXSETUP_SIGN_CERT and QXSETUP_SIGN_KEY)"
+fi
+
+# The package holds the exe as released, signature and all, and is itself signed the same way.
+if $packaging; then
+    echo "Building $package_name"
+    SOURCE_DATE_EPOCH=$pe_time_stamp /usr/bin/python3 package/build_msi.py --exe "$release" \
+        --addin "$addin" --workbook "$workbook" --output "$work/built.msi" >"$work/package.log" 2>&1 ||
+        show_log_and_fail "$work/package.log" "building $package_name failed"
+    package_identity=$(sed -n 's/^.*: version \(.*\), product code \(.*\)$/Windows Installer version \1, product code \2/p' "$work/package.log")
+    [[ -n $package_identity ]] || show_log_and_fail "$work/package.log" "build_msi.py did not name the package's version"
+    if ((${#signing[@]})); then
+        sign_and_verify "$work/built.msi" "$work/$package_name"
+    else
+        cp "$work/built.msi" "$work/$package_name"
+    fi
 fi
 
 release_hash=$(sha256sum "$release" | cut -d ' ' -f 1)
@@ -123,7 +170,24 @@ stage=$(mktemp -d "dist/.QXSetup-$version.XXXXXX")
 chmod 755 "$stage"
 cp "$release" "$stage/QXSetup.exe"
 echo "$release_hash  QXSetup.exe" >"$stage/SHA256SUMS"
-(cd "$stage" && sha256sum -c --quiet SHA256SUMS) || fail "the exe changed on its way to dist/"
+if $packaging; then
+    cp "$work/$package_name" "$stage/$package_name"
+    package_hash=$(sha256sum "$stage/$package_name" | cut -d ' ' -f 1)
+    package_built_hash=$(sha256sum "$work/built.msi" | cut -d ' ' -f 1)
+    echo "$package_hash  $package_name" >>"$stage/SHA256SUMS"
+    package_line="$package_name, $package_identity
+Package SHA-256: $package_hash  $package_name
+Package built:   $package_built_hash (before any signature)"
+    package_rebuild="
+Rebuild the package from the released exe and the same add-in and workbook:
+    SOURCE_DATE_EPOCH=$pe_time_stamp /usr/bin/python3 package/build_msi.py --exe QXSetup.exe \\
+        --addin <安装.xla> --workbook <TORVA.xls> --output rebuilt.msi
+    sha256sum rebuilt.msi     # \"Package built\""
+else
+    package_line="none: QXSETUP_ADDIN and QXSETUP_WORKBOOK were not given (the add-in and the workbook are Quorvale's own)"
+    package_rebuild=
+fi
+(cd "$stage" && sha256sum -c --quiet SHA256SUMS) || fail "a file changed on its way to dist/"
 
 if ((${#signing[@]})); then
     signature_check="
@@ -145,6 +209,7 @@ Signature:     $signature
 SHA-256:       $release_hash  QXSetup.exe
 As built:      $built_hash (before any signature)
 PE time stamp: $pe_time_stamp ($(date -u -d "@$pe_time_stamp" '+%Y-%m-%d %H:%M:%S UTC'))
+Package:       $package_line
 
 Check a download:
     sha256sum -c SHA256SUMS$signature_check
@@ -156,15 +221,19 @@ $toolchain
     scripts/install-prerequisites.sh
     SOURCE_DATE_EPOCH=$pe_time_stamp cmake --preset i686 && cmake --build --preset i686
     sha256sum build/i686/QXSetup.exe
-$unsigning
+$unsigning$package_rebuild
 EOF
 
 target=dist/QXSetup-$version
 rm -rf "$target"
 mv "$stage" "$target"
 stage=
+made="QXSetup.exe"
+if $packaging; then
+    made+=" and $package_name"
+fi
 if ((${#signing[@]})); then
-    echo "$target: QXSetup.exe signed by $signer and verified; SHA256SUMS; RELEASE.txt"
+    echo "$target: $made signed by $signer and verified; SHA256SUMS; RELEASE.txt"
 else
-    echo "$target: QXSetup.exe unsigned (no certificate given); SHA256SUMS; RELEASE.txt"
+    echo "$target: $made unsigned (no certificate given); SHA256SUMS; RELEASE.txt"
 fi

@@ -1,15 +1,17 @@
 #!/usr/bin/python3
-"""The release as an administrator receives it: the exe rebuilt elsewhere is the same file, and
-scripts/release.sh signs, verifies and refuses as it should.
+"""The release as an administrator receives it: the exe rebuilt elsewhere is the same file, the
+package rebuilt from it is the same package, and scripts/release.sh signs, verifies and refuses
+as it should.
 
 It clones this repository's HEAD twice, at paths of different lengths, and builds there, so it
-tests the last commit, not uncommitted changes. Three builds of the i686 configuration: an
-unsigned release in one clone; a plain preset build (under another host name where it may set
-one), a release with a certificate that does not verify and a signed, time-stamped release in the
-other.
+tests the last commit, not uncommitted changes. Builds of the i686 configuration: an unsigned
+release without the add-in and workbook in one clone, and one that fails after staging; a plain
+preset build (under another host name where it may set one), a release with a certificate that
+does not verify and a signed, time-stamped one with its package in the other.
 """
 
 import getpass
+import hashlib
 import os
 import shutil
 import socket
@@ -28,6 +30,8 @@ import throwaway_signing  # noqa: E402
 
 CHECK_PE = SOURCE / "tests" / "pe" / "check_pe.py"
 RELEASE_FOLDER = "QXSetup-1.01.0003"
+PACKAGE = "QXSetup-1.01.0003.msi"
+BUILD_MSI = SOURCE / "package" / "build_msi.py"
 OTHER_TIME_STAMP = 1234567890
 NEXT_COMMIT_DATE = 1900000000
 
@@ -54,14 +58,18 @@ def pe_header(path):
 
 
 class Release:
-    """One run of scripts/release.sh and what it left."""
+    """One run of scripts/release.sh and what it left, kept as it was then: a later release in
+    the same clone replaces the folder. Its files are copied to `kept`."""
 
-    def __init__(self, clone, env):
+    def __init__(self, clone, env, kept):
         self.result = run(["scripts/release.sh"], clone, env)
         self.dist = clone / "dist"
         self.dist_entries = sorted(os.listdir(self.dist)) if self.dist.exists() else []
-        self.folder = self.dist / RELEASE_FOLDER
         self.output = self.result.stdout + self.result.stderr
+        self.folder = kept
+        released = self.dist / RELEASE_FOLDER
+        if released.is_dir():
+            shutil.copytree(released, kept)
 
     @property
     def last_line(self):
@@ -69,11 +77,18 @@ class Release:
         return lines[-1] if lines else ""
 
     def notes(self):
-        return dict(line.split(":", 1) for line in
-                    (self.folder / "RELEASE.txt").read_text().splitlines()[1:6])
+        """RELEASE.txt's "Name: value" lines, up to its first empty line."""
+        lines = (self.folder / "RELEASE.txt").read_text().splitlines()[1:]
+        return dict(line.split(":", 1) for line in lines[:lines.index("")])
 
     def exe(self):
         return (self.folder / "QXSetup.exe").read_bytes()
+
+
+
+def msi_stream(package, name):
+    return subprocess.run(["msiinfo", "extract", str(package), name], check=True,
+                          capture_output=True).stdout
 
 
 class ReleaseTest(unittest.TestCase):
@@ -92,19 +107,45 @@ class ReleaseTest(unittest.TestCase):
         cls.user = "qx-builder-" + os.urandom(3).hex()
         cls.host = "qx-buildhost-" + os.urandom(3).hex()
 
-        cls.unsigned = Release(cls.clone_one, cls.environment("qx-release-one-tmp"))
+        # Quorvale's own files stand in as bytes that a careless copy would not reproduce.
+        cls.addin = cls.tmp / "安装.xla"
+        cls.addin.write_bytes(bytes((i * 37 + 11) % 256 for i in range(6000)))
+        cls.workbook = cls.tmp / "TORVA.xls"
+        cls.workbook.write_bytes(b"workbook placeholder")
+        package = dict(QXSETUP_ADDIN=cls.addin, QXSETUP_WORKBOOK=cls.workbook)
+
+        cls.unsigned = cls.release(cls.clone_one, cls.environment("qx-release-one-tmp"))
+        cls.failing_after_staging = cls.release(cls.clone_one, cls.environment(
+            "qx-release-one-tmp", PATH_FIRST=cls.failing_checksum_tool(), **package))
         cls.plain_exe = cls.build_plainly(cls.clone_two)
 
         signer = throwaway_signing.make_code_signing_ca(cls.tmp / "ca")
         wrong_purpose = throwaway_signing.make_code_signing_ca(cls.tmp / "tls-ca", "serverAuth")
         cls.signer = signer
-        cls.not_verifying = Release(cls.clone_two, cls.environment(
+        cls.not_verifying = cls.release(cls.clone_two, cls.environment(
             "qx-release-two-tmp", QXSETUP_SIGN_CERT=wrong_purpose.chain,
             QXSETUP_SIGN_KEY=wrong_purpose.key))
         with throwaway_signing.timestamp_server(signer) as url:
-            cls.signed = Release(cls.clone_two, cls.environment(
+            cls.signed = cls.release(cls.clone_two, cls.environment(
                 "qx-release-two-tmp", QXSETUP_SIGN_PFX=signer.pfx,
-                QXSETUP_SIGN_PASSWORD=signer.password, QXSETUP_TIMESTAMP_URL=url))
+                QXSETUP_SIGN_PASSWORD=signer.password, QXSETUP_TIMESTAMP_URL=url, **package))
+
+    @classmethod
+    def release(cls, clone, env):
+        cls.releases = getattr(cls, "releases", 0) + 1
+        return Release(clone, env, cls.tmp / ("release-%d" % cls.releases))
+
+    @classmethod
+    def failing_checksum_tool(cls):
+        """sha256sum that fails to check, as when a file changed on its way to dist/: the last
+        step before the staged release is put in place."""
+        folder = cls.tmp / "failing-tools"
+        folder.mkdir()
+        script = folder / "sha256sum"
+        script.write_text('#!/bin/sh\ncase " $* " in *" -c "*) exit 1;; esac\nexec %s "$@"\n'
+                          % shutil.which("sha256sum"))
+        script.chmod(0o755)
+        return folder
 
     @classmethod
     def clone(cls, name):
@@ -123,7 +164,10 @@ class ReleaseTest(unittest.TestCase):
         env.update({k: str(v) for k, v in variables.items()})
         (cls.tmp / tmp_name).mkdir(exist_ok=True)
         env["TMPDIR"] = str(cls.tmp / tmp_name)
+        first = env.pop("PATH_FIRST", None)
         env["PATH"] = "%s:%s" % (cls.logging_tools(), env["PATH"])
+        if first:
+            env["PATH"] = "%s:%s" % (first, env["PATH"])
         env["no_proxy"] = env["NO_PROXY"] = "127.0.0.1"
         return env
 
@@ -245,13 +289,16 @@ class ReleaseTest(unittest.TestCase):
         self.assertFalse(passed, verdict)
 
     def test_checksums(self):
-        for release in (self.unsigned, self.signed):
+        for release, listed in [(self.unsigned, "QXSetup.exe: OK\n"),
+                                (self.signed, "QXSetup.exe: OK\n%s: OK\n" % PACKAGE)]:
             self.assert_released(release)
             with self.subTest(release.last_line):
                 result = run(["sha256sum", "-c", "SHA256SUMS"], release.folder)
-                self.assertEqual(result.stdout, "QXSetup.exe: OK\n", result.stderr)
-                self.assertEqual(release.notes()["SHA-256"].split()[0],
-                                 (release.folder / "SHA256SUMS").read_text().split()[0])
+                self.assertEqual(result.stdout, listed, result.stderr)
+                sums = (release.folder / "SHA256SUMS").read_text().split()
+                self.assertEqual(release.notes()["SHA-256"].split()[0], sums[0])
+                if len(sums) > 2:
+                    self.assertEqual(release.notes()["Package SHA-256"].split()[0], sums[2])
 
     def test_without_a_certificate_the_release_says_unsigned(self):
         release = self.unsigned
@@ -262,6 +309,69 @@ class ReleaseTest(unittest.TestCase):
         self.assertEqual(security.Size, 0, "a signature")
         self.assertIn("unsigned", release.last_line)
         self.assertTrue(release.notes()["Signature"].strip().startswith("unsigned"))
+
+    def test_a_rebuilt_package_is_the_same_file(self):
+        """As RELEASE.txt tells administrators: from the released exe (signed) and the same
+        add-in and workbook, in another folder and later, the package as built before its
+        signature."""
+        release = self.signed
+        self.assert_released(release)
+        folder = self.tmp / "qx-package-rebuild"
+        folder.mkdir()
+        shutil.copy(release.folder / "QXSetup.exe", folder / "QXSetup.exe")
+        time_stamp = release.notes()["PE time stamp"].split()[0]
+        result = subprocess.run(
+            ["/usr/bin/python3", str(self.clone_one / "package" / "build_msi.py"), "--exe",
+             "QXSetup.exe", "--addin", str(self.addin), "--workbook", str(self.workbook),
+             "--output", "rebuilt.msi"],
+            cwd=folder, env=dict(os.environ, SOURCE_DATE_EPOCH=time_stamp), capture_output=True,
+            text=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        rebuilt = (folder / "rebuilt.msi").read_bytes()
+        self.assertEqual(release.notes()["Package built"].split()[0],
+                         hashlib.sha256(rebuilt).hexdigest())
+        self.assertIn("Windows Installer version 1.1.3", release.notes()["Package"])
+        # What the signature covers is that build: its tables and streams.
+        for stream in ("QXSetup.cab", "Binary.QXSetupForRemoval"):
+            with self.subTest(stream):
+                self.assertEqual(msi_stream(folder / "rebuilt.msi", stream),
+                                 msi_stream(release.folder / PACKAGE, stream))
+
+    def test_signed_package(self):
+        release = self.signed
+        self.assert_released(release)
+        package = release.folder / PACKAGE
+        passed, verdict = throwaway_signing.verify(package, self.signer)
+        with self.subTest("verifies against the CA"):
+            self.assertTrue(passed, verdict)
+            self.assertIn("Timestamp Server Signature verification: ok", verdict)
+        with self.subTest("holds the signed exe"):
+            held = subprocess.run(["msiinfo", "extract", str(package), "Binary.QXSetupForRemoval"],
+                                  check=True, capture_output=True).stdout
+            self.assertEqual(held, release.exe())
+        with self.subTest("a changed byte fails"):
+            tampered = bytearray(package.read_bytes())
+            tampered[len(tampered) // 3] ^= 0x01
+            path = self.tmp / "tampered.msi"
+            path.write_bytes(tampered)
+            self.assertFalse(throwaway_signing.verify(path, self.signer)[0])
+        with self.subTest("last line"):
+            self.assertIn("QXSetup.exe and %s signed by" % PACKAGE, release.last_line)
+
+    def test_without_the_addin_and_workbook_there_is_no_package(self):
+        release = self.unsigned
+        self.assert_released(release)
+        self.assertEqual(sorted(os.listdir(release.folder)),
+                         ["QXSetup.exe", "RELEASE.txt", "SHA256SUMS"])
+        self.assertTrue(release.notes()["Package"].strip().startswith(
+            "none: QXSETUP_ADDIN and QXSETUP_WORKBOOK were not given"))
+
+    def test_a_failure_after_staging_leaves_nothing_in_dist(self):
+        release = self.failing_after_staging
+        self.assertNotEqual(release.result.returncode, 0, release.output)
+        self.assertIn("a file changed on its way to dist/", release.output)
+        # The earlier release of this clone was replaced by nothing half-made, hidden or not.
+        self.assertEqual(release.dist_entries, [RELEASE_FOLDER])
 
     def test_a_signature_that_does_not_verify_is_not_released(self):
         release = self.not_verifying
@@ -283,6 +393,9 @@ class ReleaseTest(unittest.TestCase):
              self.environment("qx-refusal-tmp"), "refused: the work tree differs"),
             ("a certificate without its key", lambda: None, certificate_alone,
              "QXSETUP_SIGN_CERT and QXSETUP_SIGN_KEY go together"),
+            ("an add-in without its workbook", lambda: None,
+             self.environment("qx-refusal-tmp", QXSETUP_ADDIN=self.addin),
+             "QXSETUP_ADDIN and QXSETUP_WORKBOOK go together"),
         ]:
             with self.subTest(name):
                 change()

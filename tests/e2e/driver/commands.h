@@ -18,6 +18,7 @@ int cmd_press(const Invocation& call);
 int cmd_show_box(const Invocation& call);
 
 int cmd_reg_get(const Invocation& call);
+int cmd_reg_get_dword(const Invocation& call);
 int cmd_reg_exists(const Invocation& call);
 int cmd_reg_set(const Invocation& call);
 int cmd_reg_set_dword(const Invocation& call);
@@ -40,5 +41,8 @@ int cmd_windows(const Invocation& call);
 int cmd_front_window(const Invocation& call);
 int cmd_shell_window(const Invocation& call);
 int cmd_hold_open(const Invocation& call);
+
+int cmd_msi_product(const Invocation& call);
+int cmd_msi_related(const Invocation& call);
 
 } // namespace qxdriver

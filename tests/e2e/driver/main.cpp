@@ -25,6 +25,7 @@ const Entry commands[] = {
     {L"press", qxdriver::cmd_press},
     {L"show-box", qxdriver::cmd_show_box},
     {L"reg-get", qxdriver::cmd_reg_get},
+    {L"reg-get-dword", qxdriver::cmd_reg_get_dword},
     {L"reg-exists", qxdriver::cmd_reg_exists},
     {L"reg-set", qxdriver::cmd_reg_set},
     {L"reg-set-dword", qxdriver::cmd_reg_set_dword},
@@ -45,6 +46,8 @@ const Entry commands[] = {
     {L"shell-window", qxdriver::cmd_shell_window},
     {L"hold-open", qxdriver::cmd_hold_open},
     {L"run", qxdriver::cmd_run},
+    {L"msi-product", qxdriver::cmd_msi_product},
+    {L"msi-related", qxdriver::cmd_msi_related},
 };
 
 int usage() {

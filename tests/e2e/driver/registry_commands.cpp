@@ -102,6 +102,25 @@ int cmd_reg_get(const Invocation& call) {
     }
 }
 
+int cmd_reg_get_dword(const Invocation& call) {
+    require_args(call, 3, "reg-get-dword ROOT KEY VALUE");
+    LSTATUS status = ERROR_SUCCESS;
+    const qx::UniqueHKey key =
+        open_key(parse_root(call.args[0]), call.args[1], KEY_QUERY_VALUE, status);
+    if (status == ERROR_FILE_NOT_FOUND)
+        return report_missing(status, call.args[1]);
+    check(status, "RegOpenKeyExW");
+    DWORD number = 0;
+    DWORD bytes = sizeof number;
+    status = RegGetValueW(key.get(), nullptr, value_name(call.args[2]), RRF_RT_REG_DWORD, nullptr,
+                          &number, &bytes);
+    if (status == ERROR_FILE_NOT_FOUND)
+        return report_missing(status, call.args[1] + L"\\" + call.args[2]);
+    check(status, "RegGetValueW");
+    write_stdout(std::to_string(number));
+    return 0;
+}
+
 int cmd_reg_exists(const Invocation& call) {
     require_args(call, 2, "reg-exists ROOT KEY");
     LSTATUS status = ERROR_SUCCESS;
