@@ -107,23 +107,25 @@ sign() {
     fi
 }
 
-# Signs $1 into $2 and checks the signature; sets signer. Trusted for the check: the chain that
+# Signs $1 into $2 (further arguments go to the signing) and checks the signature; sets signer.
+# Trusted for the check: the chain that
 # came with the certificate, and the system's roots. It proves the signature covers the file,
 # the chain is whole, and the certificate is valid and meant for code signing now; whether the
 # signer is trusted is each administrator's call.
 sign_and_verify() {
-    local name checks
-    name=$(basename "$2")
+    local in=$1 out=$2 name checks
+    shift 2
+    name=$(basename "$out")
     # osslsigncode writes no file that already exists: each file gets a folder of its own.
     checks=$(mktemp -d "$work/signing.XXXXXX")
-    sign "${signing[@]}" -h sha256 "${timestamping[@]}" -in "$1" -out "$2" >"$checks/sign.log" 2>&1 ||
+    sign "${signing[@]}" -h sha256 "${timestamping[@]}" "$@" -in "$in" -out "$out" >"$checks/sign.log" 2>&1 ||
         show_log_and_fail "$checks/sign.log" "signing $name failed"
-    osslsigncode extract-signature -pem -in "$2" -out "$checks/signature.pem" >/dev/null
+    osslsigncode extract-signature -pem -in "$out" -out "$checks/signature.pem" >/dev/null
     openssl pkcs7 -in "$checks/signature.pem" -print_certs -out "$checks/trusted.pem"
     if [[ -r /etc/ssl/certs/ca-certificates.crt ]]; then
         cat /etc/ssl/certs/ca-certificates.crt >>"$checks/trusted.pem"
     fi
-    osslsigncode verify -in "$2" -CAfile "$checks/trusted.pem" \
+    osslsigncode verify -in "$out" -CAfile "$checks/trusted.pem" \
         -TSA-CAfile "$checks/trusted.pem" >"$checks/verify.log" 2>&1 ||
         show_log_and_fail "$checks/verify.log" "the signed $name does not verify: nothing written to dist/"
     signer=$(sed -n 's/^[[:space:]]*Subject: //p' "$checks/verify.log" | head -n 1)
@@ -153,7 +155,8 @@ if $packaging; then
     package_identity=$(sed -n 's/^.*: version \(.*\), product code \(.*\)$/Windows Installer version \1, product code \2/p' "$work/package.log")
     [[ -n $package_identity ]] || show_log_and_fail "$work/package.log" "build_msi.py did not name the package's version"
     if ((${#signing[@]})); then
-        sign_and_verify "$work/built.msi" "$work/$package_name"
+        # The extended signature also covers the streams' metadata, as signtool's does.
+        sign_and_verify "$work/built.msi" "$work/$package_name" -add-msi-dse
     else
         cp "$work/built.msi" "$work/$package_name"
     fi

@@ -345,6 +345,7 @@ class ReleaseTest(unittest.TestCase):
         with self.subTest("verifies against the CA"):
             self.assertTrue(passed, verdict)
             self.assertIn("Timestamp Server Signature verification: ok", verdict)
+            self.assertNotIn("MsiDigitalSignatureEx stream doesn't exist", verdict)
         with self.subTest("holds the signed exe"):
             held = subprocess.run(["msiinfo", "extract", str(package), "Binary.QXSetupForRemoval"],
                                   check=True, capture_output=True).stdout
