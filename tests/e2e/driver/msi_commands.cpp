@@ -51,7 +51,8 @@ int cmd_msi_product(const Invocation& call) {
     MSIINSTALLCONTEXT first = MSIINSTALLCONTEXT_NONE;
     // Asked context by context: Wine's MsiEnumProductsExW finds none of them.
     for (const MSIINSTALLCONTEXT context :
-         {MSIINSTALLCONTEXT_USERUNMANAGED, MSIINSTALLCONTEXT_USERMANAGED, MSIINSTALLCONTEXT_MACHINE}) {
+         {MSIINSTALLCONTEXT_USERUNMANAGED, MSIINSTALLCONTEXT_USERMANAGED,
+          MSIINSTALLCONTEXT_MACHINE}) {
         // "5": INSTALLSTATE_DEFAULT, installed.
         if (product_info(product, context, INSTALLPROPERTY_PRODUCTSTATE) != L"5")
             continue;
@@ -65,10 +66,8 @@ int cmd_msi_product(const Invocation& call) {
             const char* key;
             const wchar_t* property;
         } shown[] = {
-            {"name", INSTALLPROPERTY_PRODUCTNAME},
-            {"publisher", INSTALLPROPERTY_PUBLISHER},
-            {"version", INSTALLPROPERTY_VERSIONSTRING},
-            {"icon", INSTALLPROPERTY_PRODUCTICON},
+            {"name", INSTALLPROPERTY_PRODUCTNAME},       {"publisher", INSTALLPROPERTY_PUBLISHER},
+            {"version", INSTALLPROPERTY_VERSIONSTRING},  {"icon", INSTALLPROPERTY_PRODUCTICON},
             {"folder", INSTALLPROPERTY_INSTALLLOCATION},
         };
         for (const auto& item : shown)
