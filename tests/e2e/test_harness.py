@@ -53,6 +53,9 @@ class RegistryTest(unittest.TestCase):
         # reg-get reads REG_SZ only, so a DWORD is refused rather than read as text.
         with self.assertRaises(harness.DriverError):
             self.prefix.reg_get("HKCU", "Control Panel\\Desktop", "LogPixels")
+        self.assertEqual(
+            self.prefix.driver("reg-get-dword", "HKCU", "Control Panel\\Desktop", "LogPixels"),
+            "144")
 
 
 class StandInExcelTest(unittest.TestCase):

@@ -204,7 +204,8 @@ class PackageTest(unittest.TestCase):
         self.assertEqual((product["name"], product["publisher"], product["version"]),
                          ("Quorvale", "Tanrebo Software", PACKAGE_VERSIONS[0]))
         self.assertTrue(product["icon"].endswith("QXSetup.ico"), product["icon"])
-        self.assertEqual(s.prefix.reg_get("HKLM:32", ARP_KEY + PRODUCT_CODE_1_1_3, "NoModify"), "1")
+        self.assertEqual(s.prefix.driver("reg-get-dword", "HKLM:32", ARP_KEY + PRODUCT_CODE_1_1_3,
+                                         "NoModify"), "1")
         log = s.program_log()
         self.assertIn("/install /quiet /log", log[0])
         self.assertIn("Start Excel: done", [line[20:] for line in log])

@@ -18,6 +18,7 @@ int cmd_press(const Invocation& call);
 int cmd_show_box(const Invocation& call);
 
 int cmd_reg_get(const Invocation& call);
+int cmd_reg_get_dword(const Invocation& call);
 int cmd_reg_exists(const Invocation& call);
 int cmd_reg_set(const Invocation& call);
 int cmd_reg_set_dword(const Invocation& call);

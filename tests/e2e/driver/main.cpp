@@ -25,6 +25,7 @@ const Entry commands[] = {
     {L"press", qxdriver::cmd_press},
     {L"show-box", qxdriver::cmd_show_box},
     {L"reg-get", qxdriver::cmd_reg_get},
+    {L"reg-get-dword", qxdriver::cmd_reg_get_dword},
     {L"reg-exists", qxdriver::cmd_reg_exists},
     {L"reg-set", qxdriver::cmd_reg_set},
     {L"reg-set-dword", qxdriver::cmd_reg_set_dword},

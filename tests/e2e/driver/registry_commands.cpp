@@ -69,35 +69,35 @@ qx::UniqueHKey create_key(const Root& root, const std::wstring& path, DWORD opti
     return qx::UniqueHKey(status == ERROR_SUCCESS ? raw : nullptr);
 }
 
+// The key named by ROOT and KEY, open to read its values; none when it is missing, which is
+// reported.
+qx::UniqueHKey key_to_read(const Invocation& call) {
+    LSTATUS status = ERROR_SUCCESS;
+    qx::UniqueHKey key = open_key(parse_root(call.args[0]), call.args[1], KEY_QUERY_VALUE, status);
+    if (status == ERROR_FILE_NOT_FOUND) {
+        report_missing(status, call.args[1]);
+        return qx::UniqueHKey();
+    }
+    check(status, "RegOpenKeyExW");
+    return key;
+}
+
 } // namespace
 
-// A REG_SZ value as its text; a REG_DWORD value as its decimal number.
 int cmd_reg_get(const Invocation& call) {
     require_args(call, 3, "reg-get ROOT KEY VALUE");
+    const qx::UniqueHKey key = key_to_read(call);
+    if (!key)
+        return exit_missing;
     LSTATUS status = ERROR_SUCCESS;
-    const qx::UniqueHKey key =
-        open_key(parse_root(call.args[0]), call.args[1], KEY_QUERY_VALUE, status);
-    if (status == ERROR_FILE_NOT_FOUND)
-        return report_missing(status, call.args[1]);
-    check(status, "RegOpenKeyExW");
-    constexpr DWORD wanted = RRF_RT_REG_SZ | RRF_RT_REG_DWORD;
     std::wstring data;
     for (;;) {
-        DWORD type = 0;
         DWORD bytes = 0;
-        status = RegGetValueW(key.get(), nullptr, value_name(call.args[2]), wanted, &type, nullptr,
-                              &bytes);
+        status = RegGetValueW(key.get(), nullptr, value_name(call.args[2]), RRF_RT_REG_SZ, nullptr,
+                              nullptr, &bytes);
         if (status == ERROR_FILE_NOT_FOUND)
             return report_missing(status, call.args[1] + L"\\" + call.args[2]);
         check(status, "RegGetValueW");
-        if (type == REG_DWORD) {
-            DWORD number = 0;
-            check(RegGetValueW(key.get(), nullptr, value_name(call.args[2]), RRF_RT_REG_DWORD,
-                               nullptr, &number, &bytes),
-                  "RegGetValueW");
-            write_stdout(std::to_string(number));
-            return 0;
-        }
         data.assign(bytes / sizeof(wchar_t) + 1, L'\0');
         bytes = static_cast<DWORD>(data.size() * sizeof(wchar_t));
         status = RegGetValueW(key.get(), nullptr, value_name(call.args[2]), RRF_RT_REG_SZ, nullptr,
@@ -111,6 +111,22 @@ int cmd_reg_get(const Invocation& call) {
         write_stdout(utf8(data));
         return 0;
     }
+}
+
+int cmd_reg_get_dword(const Invocation& call) {
+    require_args(call, 3, "reg-get-dword ROOT KEY VALUE");
+    const qx::UniqueHKey key = key_to_read(call);
+    if (!key)
+        return exit_missing;
+    DWORD number = 0;
+    DWORD bytes = sizeof number;
+    const LSTATUS status = RegGetValueW(key.get(), nullptr, value_name(call.args[2]),
+                                        RRF_RT_REG_DWORD, nullptr, &number, &bytes);
+    if (status == ERROR_FILE_NOT_FOUND)
+        return report_missing(status, call.args[1] + L"\\" + call.args[2]);
+    check(status, "RegGetValueW");
+    write_stdout(std::to_string(number));
+    return 0;
 }
 
 int cmd_reg_exists(const Invocation& call) {
