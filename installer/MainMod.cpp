@@ -8,15 +8,6 @@
 
 namespace qx {
 
-namespace {
-
-// Excel knows an open workbook by its file name alone.
-std::wstring InstalledAddinFileName() {
-    return std::wstring(kInstalledAddinName).substr(1);
-}
-
-} // namespace
-
 template <typename T> Outcome<T> MainMod::Logged(const std::wstring& step, Outcome<T> outcome) {
     LogStep(step, outcome ? nullptr : &outcome.error());
     return outcome;

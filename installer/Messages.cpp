@@ -36,8 +36,7 @@ std::wstring WithLeftovers(const std::wstring& message, const Leftovers& left,
         parts += (parts.empty() ? L"" : L"；") + part;
     };
     if (left.addin) {
-        add(L"文件“" + std::wstring(kInstalledAddinName).substr(1) + L"”仍留在“" + startupFolder +
-            L"”中");
+        add(L"文件“" + InstalledAddinFileName() + L"”仍留在“" + startupFolder + L"”中");
     }
     if (left.record) {
         add(L"设置记录未能恢复原样");

@@ -2,6 +2,10 @@
 
 namespace qx {
 
+std::wstring InstalledAddinFileName() {
+    return std::wstring(kInstalledAddinName).substr(1);
+}
+
 std::wstring JoinPath(const std::wstring& folder, const std::wstring& backslashName) {
     if (!folder.empty() && folder.back() == L'\\' && !backslashName.empty() &&
         backslashName.front() == L'\\') {

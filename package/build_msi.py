@@ -28,6 +28,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 import uuid
 import xml.etree.ElementTree as ElementTree
 
@@ -116,6 +117,8 @@ class Source:
         root = self.tree.getroot()
         self.product = root.find(WIX + "Product")
         self.upgrade = self.product.find(WIX + "MajorUpgrade")
+        # The product's identity for ever, and the namespace the other codes are derived in.
+        self.upgrade_code = uuid.UUID(self.product.get("UpgradeCode"))
 
     def all(self, tag):
         return list(self.product.iter(WIX + tag))
@@ -196,30 +199,24 @@ def export(msi, table):
     return [line.split("\t") for line in lines[3:] if line]
 
 
-def package_code(inputs, version):
+def package_code(namespace, inputs, version):
     digest = hashlib.sha256()
     for path in inputs:
         with open(path, "rb") as f:
             digest.update(hashlib.sha256(f.read()).digest())
-    return uuid.uuid5(upgrade_namespace(), "package %s %s" % (version, digest.hexdigest()))
-
-
-def upgrade_namespace():
-    product = ElementTree.parse(SOURCE).getroot().find(WIX + "Product")
-    return uuid.UUID(product.get("UpgradeCode"))
+    return uuid.uuid5(namespace, "package %s %s" % (version, digest.hexdigest()))
 
 
 def guid(value):
     return "{%s}" % str(value).upper()
 
 
-def build(exe, addin, workbook, output, epoch=None):
+def build(exe, addin, workbook, output):
     numbers, language = exe_version(exe)
     version = package_version(numbers)
-    if epoch is None:
-        epoch = int(os.environ.get("SOURCE_DATE_EPOCH") or pe_time_stamp(exe))
+    epoch = int(os.environ.get("SOURCE_DATE_EPOCH") or pe_time_stamp(exe))
     source = Source(SOURCE)
-    product_code = uuid.uuid5(uuid.UUID(source.product.get("UpgradeCode")), "product " + version)
+    product_code = uuid.uuid5(source.upgrade_code, "product " + version)
     codepage = int(source.product.get("Codepage"))
 
     with tempfile.TemporaryDirectory(prefix="qxsetup-msi.") as stage:
@@ -236,8 +233,7 @@ def build(exe, addin, workbook, output, epoch=None):
         msi = os.path.join(stage, "QXSetup.msi")
         env = dict(os.environ, TZ="UTC")
         # faketime holds the clock at the commit's date for the summary's dates.
-        frozen = subprocess.run(["date", "-u", "-d", "@%d" % epoch, "+%Y-%m-%d %H:%M:%S"],
-                                capture_output=True, text=True, check=True).stdout.strip()
+        frozen = time.strftime("%Y-%m-%d %H:%M:%S", time.gmtime(epoch))
         run(["faketime", "-f", frozen, "wixl", "--arch", "x86",
              "-D", "ProductVersion=" + version, "-D", "ProductCode=" + guid(product_code),
              "-o", msi, "QXSetup.wxs"], cwd=stage, env=env)
@@ -282,7 +278,8 @@ def build(exe, addin, workbook, output, epoch=None):
         for query in queries:
             run(["msibuild", msi, "-q", query])
 
-        code = package_code([SOURCE, __file__, ICON, *staged.values()], version)
+        code = package_code(source.upgrade_code, [SOURCE, __file__, ICON, *staged.values()],
+                            version)
         run(["msibuild", msi, "-s", source.product.get("Name"),
              source.product.get("Manufacturer"), "Intel;%s" % source.product.get("Language"),
              guid(code)])

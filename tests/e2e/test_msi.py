@@ -8,7 +8,6 @@ of its own. Wine's msiexec differs from Windows where the README says; the tests
 both do, and name Wine's own exit codes where they differ.
 """
 
-import glob
 import os
 import re
 import shutil
@@ -67,7 +66,8 @@ class Release:
         folder = os.path.join(clone, "dist", "QXSetup-" + version)
         self.package = os.path.join(folder, "QXSetup-%s.msi" % version)
         self.exe = os.path.join(folder, "QXSetup.exe")
-        self.addin = open(addin, "rb").read()
+        with open(addin, "rb") as f:
+            self.addin = f.read()
         if not os.path.isfile(self.package):
             raise HarnessError("release.sh wrote no package: " + done.stdout)
 

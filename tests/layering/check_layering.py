@@ -26,34 +26,38 @@ RULES = {
 SOURCE = re.compile(r"\.(h|hpp|cpp|cc)$")
 
 
+def source_files(root, folder):
+    """Each C++ source file under root/folder: its path relative to root, and its text."""
+    for dirpath, _, files in os.walk(os.path.join(root, folder)):
+        for name in sorted(files):
+            if SOURCE.search(name):
+                path = os.path.join(dirpath, name)
+                with open(path, encoding="utf-8") as f:
+                    yield os.path.relpath(path, root).replace(os.sep, "/"), f.read()
+
+
 def violations(root):
     found = []
     for folder, (allowed, windows_ok) in RULES.items():
-        for dirpath, _, files in os.walk(os.path.join(root, folder)):
-            for name in sorted(files):
-                if not SOURCE.search(name):
-                    continue
-                path = os.path.join(dirpath, name)
-                relative = os.path.relpath(path, root)
-                with open(path, encoding="utf-8") as f:
-                    text = f.read()
-                for kind, header in INCLUDE.findall(text):
-                    if kind == '"' and not header.startswith(allowed):
-                        found.append("%s includes \"%s\"" % (relative, header))
-                    if kind == "<" and not windows_ok and WINDOWS_HEADERS.match(header):
-                        found.append("%s includes <%s>" % (relative, header))
+        for relative, text in source_files(root, folder):
+            for kind, header in INCLUDE.findall(text):
+                if kind == '"' and not header.startswith(allowed):
+                    found.append("%s includes \"%s\"" % (relative, header))
+                if kind == "<" and not windows_ok and WINDOWS_HEADERS.match(header):
+                    found.append("%s includes <%s>" % (relative, header))
     return found
 
 
-def main(argv):
+def run(argv, usage, check, what):
+    """A check's command line: SOURCE_ROOT; prints what it found and how many, fails on any."""
     if len(argv) != 2:
-        sys.exit(__doc__)
-    found = violations(argv[1])
+        sys.exit(usage)
+    found = check(argv[1])
     for line in found:
         print(line)
-    print("%d include(s) against the folders' order" % len(found))
+    print("%d %s" % (len(found), what))
     return 1 if found else 0
 
 
 if __name__ == "__main__":
-    sys.exit(main(sys.argv))
+    sys.exit(run(sys.argv, __doc__, violations, "include(s) against the folders' order"))
