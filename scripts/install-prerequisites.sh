@@ -41,7 +41,9 @@ if ((${#missing[@]} == 0)) && ! $architecture_added; then
 fi
 
 echo "Installing: ${missing[*]}"
-$sudo apt-get update -qq
+# A mirror caught mid-sync fails one index (seen: bookworm-security's i386 list); the packages
+# usually come from the others, and the install below says so if they do not.
+$sudo apt-get update -qq || echo "apt-get update failed for some index; installing from the rest"
 if ((${#missing[@]} > 0)); then
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
         "${missing[@]}" >/dev/null
