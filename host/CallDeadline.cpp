@@ -39,8 +39,7 @@ DWORD STDMETHODCALLTYPE DeadlineMessageFilter::HandleInComingCall(DWORD, HTASK, 
     return SERVERCALL_ISHANDLED;
 }
 
-// Outside a call with a deadline (Excel started for the run), a rejection fails at once, as it
-// does without a filter.
+// Outside a job with a deadline, a rejection fails at once, as it does without a filter.
 DWORD STDMETHODCALLTYPE DeadlineMessageFilter::RetryRejectedCall(HTASK, DWORD, DWORD) {
     return !deadline_.Running() || deadline_.Passed() ? kCancel : CallDeadline::kRetryAfterMs;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "host/HostServices.h"
 #include "host/ScopedWin.h"
 
 #include <objidl.h>
@@ -9,14 +10,14 @@
 namespace qx {
 
 // Excel rejects calls while a dialog is open or a cell is being edited, and a hung Excel does
-// not answer at all. A call into the user's Excel is retried for as long as it is rejected, and
+// not answer at all. A call into Excel is retried for as long as it is rejected, and
 // waited for, until one deadline passes, whichever mechanism retries it: Windows asks the
 // calling thread's message filter (RetryRejectedCall, MessagePending), and where the filter is
 // not asked (Wine), the caller's own loop sees the rejection come back. Set on the thread that
 // calls, read also by the thread that waits for it.
 class CallDeadline {
 public:
-    static constexpr DWORD kLimitMs = 10000;
+    static constexpr DWORD kLimitMs = kExcelAnswerLimitSeconds * 1000;
     // How soon a rejected call is tried again, by either mechanism.
     static constexpr DWORD kRetryAfterMs = 100;
 
@@ -69,7 +70,8 @@ private:
 };
 
 // Runs `call` (returning an HRESULT) again for as long as it comes back rejected, until the
-// deadline passes.
+// deadline passes. The deadline starts anew for what follows the call: its results are released,
+// which calls into Excel too, and the job that made the call ends the deadline.
 template <typename Call> HRESULT CallBeforeDeadline(CallDeadline& deadline, Call call) {
     constexpr DWORD kRetryAfterMs = CallDeadline::kRetryAfterMs;
     deadline.Start();
@@ -84,7 +86,7 @@ template <typename Call> HRESULT CallBeforeDeadline(CallDeadline& deadline, Call
         const DWORD left = deadline.RemainingMs();
         Sleep(left < kRetryAfterMs ? left : kRetryAfterMs);
     }
-    deadline.Clear();
+    deadline.Start();
     return result;
 }
 

@@ -22,20 +22,43 @@ constexpr wchar_t kExcelWindowClass[] = L"XLMAIN";
 constexpr LONG kAutoOpen = 1;
 constexpr LONG kAutoClose = 2;
 
-Outcome<ComPtr<IDispatch>> CreateDispatch(const CLSID& classId) {
-    ComPtr<IDispatch> object;
+// Creating a server's object waits for the server to start and offer it; an Excel held by a
+// dialog never does, which only the thread's deadline bounds.
+HRESULT CreateDispatch(const CLSID& classId, ComPtr<IDispatch>& object) {
     // CLSCTX_SERVER: Excel may serve in-process or, as a real Excel does, from its own process.
-    const HRESULT created =
-        CoCreateInstance(classId, nullptr, CLSCTX_SERVER, __uuidof(IDispatch), object.put_void());
-    if (FAILED(created)) {
-        return ComFailure(created);
-    }
-    return object;
+    return CoCreateInstance(classId, nullptr, CLSCTX_SERVER, __uuidof(IDispatch),
+                            object.put_void());
 }
 
-// Only ExcelAutomation hands out handles, so every handle it is given is one of its own.
-const Win32ExcelApplication* ApplicationOf(const ExcelApplicationHandle& excel) {
-    return static_cast<const Win32ExcelApplication*>(excel.get());
+// The application itself: from Excel's global object, or, where an installation registered only
+// the application's ProgID, the object of that class.
+Status StartExcelOnThread(ExcelThread::OnThread& onThread) {
+    if (!onThread.global) {
+        if (const HRESULT created = CreateDispatch(kExcelGlobalClass, onThread.global);
+            FAILED(created)) {
+            CLSID applicationClass;
+            if (FAILED(CLSIDFromProgID(kExcelApplicationProgId, &applicationClass)) ||
+                FAILED(CreateDispatch(applicationClass, onThread.excel))) {
+                return ComFailure(created);
+            }
+            return Completed();
+        }
+    }
+    ScopedVariant application;
+    if (auto read = GetProperty(onThread.global.get(), L"Application", VT_DISPATCH,
+                                application.get(), &onThread.deadline);
+        !read) {
+        return read;
+    }
+    if (!(*application).pdispVal) {
+        return ComFailure(E_POINTER);
+    }
+    if (const HRESULT queried =
+            (*application).pdispVal->QueryInterface(__uuidof(IDispatch), onThread.excel.put_void());
+        FAILED(queried)) {
+        return ComFailure(queried);
+    }
+    return Completed();
 }
 
 Outcome<std::wstring> StartupPathOf(IDispatch* application, CallDeadline* deadline) {
@@ -150,56 +173,35 @@ Outcome<ExcelApplicationHandle> ExcelAutomation::AttachToRunning() {
     if (!attached) {
         return attached.error();
     }
-    return ExcelApplicationHandle(new Win32ExcelApplication());
+    return ExcelApplicationHandle(new Win32ExcelApplication(true));
 }
 
 Outcome<ExcelApplicationHandle> ExcelAutomation::AcquireApplication() {
-    if (!global_) {
-        auto global = CreateDispatch(kExcelGlobalClass);
-        if (!global) {
-            // Some installations register only the application's ProgID; its object is
-            // already the application.
-            CLSID applicationClass;
-            if (FAILED(CLSIDFromProgID(kExcelApplicationProgId, &applicationClass))) {
-                return global.error();
-            }
-            auto application = CreateDispatch(applicationClass);
-            if (!application) {
-                return global.error();
-            }
-            return ExcelApplicationHandle(
-                new Win32ExcelApplication(std::move(application.value())));
-        }
-        global_ = std::move(global.value());
+    const auto started = startedExcel_.Run<Done>(&StartExcelOnThread);
+    if (!started) {
+        return started.error();
     }
+    return ExcelApplicationHandle(new Win32ExcelApplication(false));
+}
 
-    ScopedVariant application;
-    if (auto read =
-            GetProperty(global_.get(), L"Application", VT_DISPATCH, application.get(), nullptr);
-        !read) {
-        return read.error();
+// Only ExcelAutomation hands out handles, so every handle it is given is one of its own.
+ExcelThread* ExcelAutomation::ThreadOf(const ExcelApplicationHandle& excel) {
+    if (!excel) {
+        return nullptr;
     }
-    if (!(*application).pdispVal) {
-        return ComFailure(E_POINTER);
-    }
-    ComPtr<IDispatch> dispatch;
-    if (const HRESULT queried =
-            (*application).pdispVal->QueryInterface(__uuidof(IDispatch), dispatch.put_void());
-        FAILED(queried)) {
-        return ComFailure(queried);
-    }
-    return ExcelApplicationHandle(new Win32ExcelApplication(std::move(dispatch)));
+    return static_cast<const Win32ExcelApplication*>(excel.get())->usersOwn() ? &usersExcel_
+                                                                              : &startedExcel_;
 }
 
 Outcome<std::wstring> ExcelAutomation::ReadStartupPath(const ExcelApplicationHandle& excel) {
-    const auto* application = ApplicationOf(excel);
-    if (!application) {
+    ExcelThread* thread = ThreadOf(excel);
+    if (!thread) {
         return ComFailure(E_POINTER);
     }
-    if (!application->usersOwn()) {
-        return StartupPathOf(application->dispatch(), nullptr);
-    }
-    return usersExcel_.Run<std::wstring>([](ExcelThread::OnThread& onThread) {
+    return thread->Run<std::wstring>([](ExcelThread::OnThread& onThread) -> Outcome<std::wstring> {
+        if (!onThread.excel) {
+            return ComFailure(E_POINTER);
+        }
         return StartupPathOf(onThread.excel.get(), &onThread.deadline);
     });
 }
@@ -207,8 +209,7 @@ Outcome<std::wstring> ExcelAutomation::ReadStartupPath(const ExcelApplicationHan
 // Only the Excel the user has open gets an add-in opened or closed, on its own thread.
 Status ExcelAutomation::OnUsersExcel(const ExcelApplicationHandle& excel, AddinWork work,
                                      const std::wstring& addin) {
-    const auto* application = ApplicationOf(excel);
-    if (!application || !application->usersOwn()) {
+    if (ThreadOf(excel) != &usersExcel_) {
         return ComFailure(E_POINTER);
     }
     return usersExcel_.Run<Done>([work, addin](ExcelThread::OnThread& onThread) {

@@ -8,23 +8,21 @@
 
 namespace qx {
 
-// Excel's application object, reached by late binding so that any Excel version serves: the
-// Excel started for the run, held here; or the one the user has open, which its own thread
-// holds (ExcelThread).
+// Which Excel a handle stands for. Its objects live on that Excel's own thread (ExcelThread),
+// never on the program's.
 class Win32ExcelApplication : public ExcelApplication {
 public:
-    explicit Win32ExcelApplication(ComPtr<IDispatch> dispatch) : dispatch_(std::move(dispatch)) {}
-    // The Excel the user has open.
-    Win32ExcelApplication() = default;
-    IDispatch* dispatch() const { return dispatch_.get(); }
-    bool usersOwn() const { return !dispatch_; }
+    explicit Win32ExcelApplication(bool usersOwn) : usersOwn_(usersOwn) {}
+    bool usersOwn() const { return usersOwn_; }
 
 private:
-    ComPtr<IDispatch> dispatch_;
+    const bool usersOwn_;
 };
 
-// Talks to Excel through its automation interface: the Excel the user has open, or one it
-// starts; learns the start-up folder, and opens or closes the add-in in the user's Excel.
+// Talks to Excel through its automation interface, by late binding so that any Excel version
+// serves: the Excel the user has open, or one it starts; learns the start-up folder, and opens
+// or closes the add-in in the user's Excel. Each Excel has a thread of its own, so that giving
+// up on one that hangs leaves the other to ask.
 class ExcelAutomation {
 public:
     Outcome<ExcelApplicationHandle> AttachToRunning();
@@ -39,10 +37,12 @@ private:
                                  CallDeadline& deadline);
     Status OnUsersExcel(const ExcelApplicationHandle& excel, AddinWork work,
                         const std::wstring& addin);
+    ExcelThread* ThreadOf(const ExcelApplicationHandle& excel);
 
-    // Created on first use and kept until the program ends, as Excel expects of its clients.
-    ComPtr<IDispatch> global_;
     ExcelThread usersExcel_;
+    // Its global object is created on first use and kept until the program ends, as Excel
+    // expects of its clients.
+    ExcelThread startedExcel_;
 };
 
 // Whether a visible Excel main window of another process is on this desktop.

@@ -7,17 +7,20 @@ namespace qx {
 namespace {
 
 constexpr UINT kRunJob = WM_APP + 1;
-// How long past a call's deadline the thread may take to notice it and give the call up
-// itself: a rejection comes back at once.
+// Asks the thread to let go of Excel and end: a message of the program's own, which nothing but
+// this program posts to the thread.
+constexpr UINT kStop = WM_APP + 2;
+// How long past a deadline the thread may take to notice it and give the call up itself: a
+// rejection comes back at once.
 constexpr DWORD kNoticeMs = 1000;
 // How often the waiting thread looks at the deadline.
 constexpr DWORD kLookMs = 50;
 // How long the thread may take to start: COM and a message queue, well within one call's limit.
 constexpr DWORD kStartWaitMs = CallDeadline::kLimitMs;
-// How long the program, about to end, waits for the thread to let go of the user's Excel and
-// end: one call into an Excel that has answered every call so far. Past it the program ends
-// without letting go, and Excel drops the reference once it finds the program gone.
-constexpr DWORD kShutdownWaitMs = 10000;
+// How long the program, about to end, waits for the thread to let go of Excel and end: letting
+// go is a call into Excel, bounded as every call is. Past it the program ends without letting
+// go, and Excel drops the reference once it finds the program gone.
+constexpr DWORD kStopWaitMs = CallDeadline::kLimitMs + kNoticeMs;
 
 } // namespace
 
@@ -26,15 +29,14 @@ ExcelThread::~ExcelThread() {
         return;
     }
     // A thread given up on may be held in a call that never returns. The program ends without
-    // waiting for it: waiting would only keep the one-run guard from a second start after the
-    // window has closed. Otherwise it lets go of Excel on its own thread, then ends.
-    if (!gaveUp_ && PostThreadMessageW(threadId_, WM_QUIT, 0, 0) &&
-        WaitForSingleObject(thread_.get(), kShutdownWaitMs) == WAIT_OBJECT_0) {
+    // waiting for it: waiting would only keep the one-run guard from a second start.
+    if (!gaveUp_ && PostThreadMessageW(threadId_, kStop, 0, 0) &&
+        WaitForSingleObject(thread_.get(), kStopWaitMs) == WAIT_OBJECT_0) {
         return;
     }
-    // The thread still runs, and may yet return from its call and use its state: that stays
-    // with it, unowned, until the process ends. Freeing it here would pull it from under the
-    // thread, and would release the reference to Excel from the wrong apartment.
+    // The thread still runs (or the wait itself failed), and may yet return from its call and
+    // use its state: that stays with it, unowned, until the process ends. Freeing it here would
+    // pull it from under the thread, and would release Excel from the wrong apartment.
     static_cast<void>(state_.release());
 }
 
@@ -51,11 +53,19 @@ Status ExcelThread::Start() {
         return LastWin32Failure();
     }
     const HANDLE started[] = {state_->ready.get(), thread_.get()};
-    if (WaitForMultipleObjects(2, started, FALSE, kStartWaitMs) != WAIT_OBJECT_0) {
+    switch (WaitForMultipleObjects(2, started, FALSE, kStartWaitMs)) {
+    case WAIT_OBJECT_0:
+        return Completed();
+    case WAIT_OBJECT_0 + 1:
+        gaveUp_ = true;
+        return ComFailure(CO_E_NOTINITIALIZED);
+    case WAIT_TIMEOUT:
         gaveUp_ = true;
         return ComFailure(RPC_E_TIMEOUT);
+    default:
+        gaveUp_ = true;
+        return LastWin32Failure();
     }
-    return Completed();
 }
 
 Status ExcelThread::Send(Job& job) {
@@ -73,16 +83,26 @@ Status ExcelThread::Send(Job& job) {
         return LastWin32Failure();
     }
     job.posted = true;
-    const HANDLE ends[] = {job.done.get(), thread_.get()};
+    return WaitFor(job.done.get());
+}
+
+// Waits for the thread to set `event`, for as long as its job keeps to its deadline.
+Status ExcelThread::WaitFor(HANDLE event) {
+    const HANDLE ends[] = {event, thread_.get()};
     for (;;) {
         const DWORD waited = WaitForMultipleObjects(2, ends, FALSE, kLookMs);
         if (waited == WAIT_OBJECT_0) {
             return Completed();
         }
-        if (waited != WAIT_TIMEOUT) {
-            // The thread ended without doing the job (COM would not start there).
+        if (waited == WAIT_OBJECT_0 + 1) {
+            // The thread ended without doing the job: COM would not start there.
             gaveUp_ = true;
             return ComFailure(CO_E_NOTINITIALIZED);
+        }
+        if (waited != WAIT_TIMEOUT) {
+            // The wait itself failed; the thread may still be in the job.
+            gaveUp_ = true;
+            return LastWin32Failure();
         }
         if (state_->deadline.Passed(kNoticeMs)) {
             gaveUp_ = true;
@@ -106,18 +126,28 @@ void ExcelThread::Serve(ThreadState& state) {
     if (FAILED(apartment.result())) {
         return;
     }
-    OnThread onThread{state.excel, state.deadline};
+    OnThread onThread{state.excel, state.global, state.deadline};
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (message.message == kRunJob && message.hwnd == nullptr) {
+        if (message.hwnd == nullptr && message.message == kRunJob) {
             auto* job = reinterpret_cast<Job*>(message.lParam);
+            // The deadline runs for the whole job, not only during each call: releasing one of
+            // Excel's objects between calls is a call into Excel too.
+            state.deadline.Start();
             job->Run(onThread);
+            state.deadline.Clear();
             SetEvent(job->done.get());
             continue;
+        }
+        if (message.hwnd == nullptr && message.message == kStop) {
+            break;
         }
         TranslateMessage(&message);
         DispatchMessageW(&message);
     }
+    state.deadline.Start();
     state.excel = ComPtr<IDispatch>();
+    state.global = ComPtr<IDispatch>();
+    state.deadline.Clear();
 }
 
 } // namespace qx

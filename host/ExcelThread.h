@@ -10,18 +10,21 @@
 
 namespace qx {
 
-// Calls into the Excel the user has open run on a thread of their own: a single-threaded
-// apartment with the deadline's message filter, which Windows asks about rejected and slow
-// calls. That Excel may also not answer at all (hung), and COM does not always let go of such a
-// call (Wine keeps waiting after the filter cancels it), so the program waits for the thread
-// only until the call in progress has outlived its deadline, then gives up on that Excel for
-// the rest of the run. The Excel started for the run stays on the program's own thread.
+// Every call into an Excel runs on a thread of that Excel's own: a single-threaded apartment
+// with the deadline's message filter, which Windows asks about rejected and slow calls. An Excel
+// may also not answer at all: hung, or just started and held by a first-run or sign-in dialog
+// nobody sees, and COM does not always let go of such a call (Wine keeps waiting after the
+// filter cancels it; creating Excel's object waits for Excel to offer it). So the program waits
+// for the thread only while the job in progress keeps to its deadline, and then gives up on that
+// Excel for the rest of the run.
 class ExcelThread {
 public:
     // What work sees on the thread: the Excel it reached there, and the deadline its calls
     // keep to.
     struct OnThread {
         ComPtr<IDispatch>& excel;
+        // Excel's global object, for an Excel the program starts: kept as long as Excel is.
+        ComPtr<IDispatch>& global;
         CallDeadline& deadline;
     };
 
@@ -31,7 +34,8 @@ public:
     ExcelThread& operator=(const ExcelThread&) = delete;
 
     // Runs `work(OnThread&)`, which returns an Outcome<T>, on the thread, and hands back its
-    // outcome; or a timeout failure, once a call inside it has outlived its deadline.
+    // outcome; or a timeout failure, once the job has gone longer than its deadline allows
+    // without a call or a release coming back.
     template <typename T, typename Work> Outcome<T> Run(Work work) {
         auto job = std::make_unique<JobOf<T, Work>>(std::move(work));
         if (const Status sent = Send(*job); !sent) {
@@ -70,12 +74,14 @@ private:
     struct ThreadState {
         UniqueHandle ready;
         CallDeadline deadline;
-        // Touched only on the thread: released in the apartment that reached it.
+        // Touched only on the thread: released in the apartment that reached them.
         ComPtr<IDispatch> excel;
+        ComPtr<IDispatch> global;
     };
 
     Status Send(Job& job);
     Status Start();
+    Status WaitFor(HANDLE event);
     static DWORD WINAPI Main(void* parameter);
     static void Serve(ThreadState& state);
 

@@ -51,6 +51,9 @@ HostError ComFailure(HRESULT result) {
     HostError error;
     error.number = static_cast<std::uint32_t>(result);
     error.description = DescribeError(static_cast<DWORD>(result));
+    // A call still rejected once its deadline passed did not get an answer in time either.
+    error.timedOut = result == RPC_E_TIMEOUT || result == RPC_E_CALL_REJECTED ||
+                     result == RPC_E_SERVERCALL_RETRYLATER;
     return error;
 }
 
