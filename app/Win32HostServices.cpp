@@ -44,7 +44,11 @@ Outcome<std::wstring> Win32HostServices::FindFile(const std::wstring& path) {
 }
 
 Status Win32HostServices::CopyFile(const std::wstring& source, const std::wstring& destination) {
-    return CopyFileReplacing(source, destination);
+    return CopyFileFlushed(source, destination);
+}
+
+Status Win32HostServices::MoveFileReplacing(const std::wstring& from, const std::wstring& to) {
+    return MoveFileReplacingAt(from, to);
 }
 
 Outcome<std::uint32_t> Win32HostServices::MakeFileOrdinary(const std::wstring& path) {
@@ -69,7 +73,7 @@ Outcome<std::string> Win32HostServices::ReadFileBytes(const std::wstring& path) 
 }
 
 Status Win32HostServices::WriteFileBytes(const std::wstring& path, const std::string& bytes) {
-    return WriteWholeFile(path, bytes);
+    return WriteWholeFileFlushed(path, bytes);
 }
 
 Outcome<bool> Win32HostServices::FileExists(const std::wstring& path) {
@@ -98,6 +102,11 @@ Outcome<std::wstring> Win32HostServices::ReadSetting(const std::wstring& applica
 Status Win32HostServices::DeleteSettingKey(const std::wstring& application,
                                            const std::wstring& section, const std::wstring& key) {
     return DeleteSettingValue(application, section, key);
+}
+
+Status Win32HostServices::FlushSettings(const std::wstring& application,
+                                        const std::wstring& section) {
+    return FlushSettingSection(application, section);
 }
 
 Status Win32HostServices::DeleteSetting(const std::wstring& application,

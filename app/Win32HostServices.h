@@ -23,6 +23,7 @@ public:
     Status CloseAddin(const ExcelApplicationHandle& excel, const std::wstring& name) override;
     Outcome<std::wstring> FindFile(const std::wstring& path) override;
     Status CopyFile(const std::wstring& source, const std::wstring& destination) override;
+    Status MoveFileReplacing(const std::wstring& from, const std::wstring& to) override;
     Outcome<std::uint32_t> MakeFileOrdinary(const std::wstring& path) override;
     Status RestoreFileAttributes(const std::wstring& path, std::uint32_t attributes) override;
     Status DeleteFile(const std::wstring& path) override;
@@ -39,6 +40,7 @@ public:
     Status DeleteSetting(const std::wstring& application, const std::wstring& section) override;
     Status DeleteSettingKey(const std::wstring& application, const std::wstring& section,
                             const std::wstring& key) override;
+    Status FlushSettings(const std::wstring& application, const std::wstring& section) override;
     Outcome<std::int16_t> AskYesNo(const std::wstring& prompt) override;
     Status Inform(const std::wstring& prompt) override;
     Status Warn(const std::wstring& prompt) override;

@@ -71,6 +71,10 @@ target_link_options(QXSetup PRIVATE
     -Wl,--major-subsystem-version,6 -Wl,--minor-subsystem-version,1
     -Wl,--major-os-version,6 -Wl,--minor-os-version,1
     -Wl,--gc-sections
+    # One link-time partition: split into several, gcc 12 made symbols local to one partition and
+    # then stopped with an internal compiler error (binds_to_current_def_p, in the alias pass) on
+    # a std::variant visitor shared between them. One partition has nothing to split.
+    -flto-partition=one
     -Wl,-Map,$<TARGET_FILE_DIR:QXSetup>/QXSetup.map
     $<$<EQUAL:${CMAKE_SIZEOF_VOID_P},8>:-Wl,--high-entropy-va>
     $<$<CONFIG:MinSizeRel,Release>:-s>

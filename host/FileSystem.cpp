@@ -55,14 +55,92 @@ Outcome<std::wstring> FindOrdinaryFile(const std::wstring& path) {
     return std::wstring(found.cFileName);
 }
 
-Status CopyFileReplacing(const std::wstring& source, const std::wstring& destination) {
-    if (!CopyFileW(source.c_str(), destination.c_str(), FALSE)) {
+namespace {
+
+Status WriteAll(HANDLE file, const char* bytes, std::size_t size) {
+    std::size_t done = 0;
+    while (done < size) {
+        DWORD written = 0;
+        if (!WriteFile(file, bytes + done, static_cast<DWORD>(size - done), &written, nullptr)) {
+            return LastWin32Failure();
+        }
+        done += written;
+    }
+    return Completed();
+}
+
+// What a rename publishes next must already be on disk: flushed, a file's size can no longer
+// reach the disk before its bytes do.
+Status Flushed(HANDLE file) {
+    if (!FlushFileBuffers(file)) {
         return LastWin32Failure();
     }
-    // The copy takes the source's attributes. A read-only or hidden source (from a CD, a zip, a
-    // locked-down share) would give an add-in that the next run can neither see nor remove.
-    // Best effort: the add-in is in place and usable whether or not this succeeds.
-    ClearHiddenSystemReadOnly(destination);
+    return Completed();
+}
+
+OpenedFile CreateOrdinaryFile(const std::wstring& path) {
+    return OpenFileHandle(path.c_str(), GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
+}
+
+} // namespace
+
+// Copied here rather than by CopyFileW, which gives the copy the source's attributes (a
+// read-only source from a CD or a locked-down share) and cannot flush it.
+Status CopyFileFlushed(const std::wstring& source, const std::wstring& destination) {
+    const UniqueFile from(OpenFileHandle(source.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN));
+    if (!from) {
+        return LastWin32Failure();
+    }
+    const UniqueFile to(CreateOrdinaryFile(destination));
+    if (!to) {
+        return LastWin32Failure();
+    }
+    constexpr DWORD kBlock = 1024 * 1024;
+    std::vector<char> block(kBlock);
+    for (;;) {
+        DWORD read = 0;
+        if (!ReadFile(from.get(), block.data(), kBlock, &read, nullptr)) {
+            return LastWin32Failure();
+        }
+        if (read == 0) {
+            return Flushed(to.get());
+        }
+        if (auto written = WriteAll(to.get(), block.data(), read); !written) {
+            return written;
+        }
+    }
+}
+
+Status WriteWholeFileFlushed(const std::wstring& path, const std::string& bytes) {
+    const UniqueFile file(CreateOrdinaryFile(path));
+    if (!file) {
+        return LastWin32Failure();
+    }
+    if (auto written = WriteAll(file.get(), bytes.data(), bytes.size()); !written) {
+        return written;
+    }
+    return Flushed(file.get());
+}
+
+// Not ReplaceFileW: Wine's moves the old file aside first, and the name is then empty for a
+// moment. Never MOVEFILE_COPY_ALLOWED: across volumes that would copy in place, and a kill
+// could leave part of a file; the rename fails instead (ERROR_NOT_SAME_DEVICE).
+Status MoveFileReplacingAt(const std::wstring& from, const std::wstring& to) {
+    // Windows renames a read-only file without a word; the add-in someone protected stays.
+    const DWORD attributes = GetFileAttributesW(from.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        return LastWin32Failure();
+    }
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        HostError error = Win32Failure(ERROR_ACCESS_DENIED);
+        error.readOnly = true;
+        return error;
+    }
+    if (!MoveFileExW(from.c_str(), to.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        return LastWin32Failure();
+    }
     return Completed();
 }
 
@@ -166,24 +244,6 @@ Outcome<std::string> ReadWholeFile(const std::wstring& path) {
     }
     bytes.resize(done);
     return bytes;
-}
-
-Status WriteWholeFile(const std::wstring& path, const std::string& bytes) {
-    const UniqueFile file(
-        OpenFileHandle(path.c_str(), GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL));
-    if (!file) {
-        return LastWin32Failure();
-    }
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        DWORD written = 0;
-        if (!WriteFile(file.get(), bytes.data() + done, static_cast<DWORD>(bytes.size() - done),
-                       &written, nullptr)) {
-            return LastWin32Failure();
-        }
-        done += written;
-    }
-    return Completed();
 }
 
 Outcome<bool> FileExistsAt(const std::wstring& path) {

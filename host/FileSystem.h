@@ -7,7 +7,11 @@
 namespace qx {
 
 Outcome<std::wstring> FindOrdinaryFile(const std::wstring& path);
-Status CopyFileReplacing(const std::wstring& source, const std::wstring& destination);
+// Both write the bytes, then flush them to disk before they complete.
+Status CopyFileFlushed(const std::wstring& source, const std::wstring& destination);
+Status WriteWholeFileFlushed(const std::wstring& path, const std::string& bytes);
+// One rename, replacing `to`, written through to disk; fails (readOnly) for a read-only `from`.
+Status MoveFileReplacingAt(const std::wstring& from, const std::wstring& to);
 // Hands back the attributes it cleared (0: none).
 Outcome<std::uint32_t> ClearHiddenSystemReadOnly(const std::wstring& path);
 // Adds `attributes` to the file's own: those ClearHiddenSystemReadOnly took away.
@@ -15,7 +19,6 @@ Status RestoreAttributes(const std::wstring& path, std::uint32_t attributes);
 Status DeleteFileAt(const std::wstring& path);
 Status CreateFolderWithParents(const std::wstring& path);
 Outcome<std::string> ReadWholeFile(const std::wstring& path);
-Status WriteWholeFile(const std::wstring& path, const std::string& bytes);
 Outcome<std::wstring> RunningProgramFolder();
 // Any file at `path`, whatever its attributes; a folder is not one.
 Outcome<bool> FileExistsAt(const std::wstring& path);

@@ -15,6 +15,10 @@ public:
 };
 using ExcelApplicationHandle = std::unique_ptr<ExcelApplication>;
 
+// How long Excel may take to answer one call, or to start and offer its objects, before the
+// program stops waiting for it.
+inline constexpr unsigned kExcelAnswerLimitSeconds = 10;
+
 // Message-box answers, as the platform numbers them.
 enum : std::int16_t { kAnswerYes = 6, kAnswerNo = 7 };
 
@@ -50,9 +54,15 @@ public:
     // The name of the ordinary file at `path`, or "" when there is none (hidden and system
     // files and folders do not count). Fails only when the path itself is rejected.
     virtual Outcome<std::wstring> FindFile(const std::wstring& path) = 0;
-    // Replaces `destination` if it exists. Like Windows, may refuse a hidden or read-only
-    // destination (MakeFileOrdinary first).
+    // Copies the source's bytes over whatever is at `destination`, and flushes them to disk
+    // before it completes: a completed copy survives a power cut. One that breaks off leaves
+    // part of the destination. Like Windows, may refuse a hidden or read-only destination.
     virtual Status CopyFile(const std::wstring& source, const std::wstring& destination) = 0;
+    // Renames `from` to `to` in one step, replacing `to`, written through to disk before it
+    // completes: whoever looks at `to` finds the old file or the new one, never a part. Fails,
+    // changing nothing, when the two are on different volumes, when `to` is hidden or
+    // read-only, and (readOnly) when `from` is read-only: someone protected it.
+    virtual Status MoveFileReplacing(const std::wstring& from, const std::wstring& to) = 0;
     // Clears the hidden, system and read-only attributes, and hands back those it cleared (0:
     // none), as the platform numbers them. Fails (notFound) when there is no such file.
     virtual Outcome<std::uint32_t> MakeFileOrdinary(const std::wstring& path) = 0;
@@ -61,8 +71,8 @@ public:
     virtual Status DeleteFile(const std::wstring& path) = 0;
     // Creates the folder and any missing parent; completes at once when it already exists.
     virtual Status CreateFolder(const std::wstring& path) = 0;
-    // A file's whole contents, and writing them back over whatever is there: what an update
-    // needs to put the earlier add-in back.
+    // A file's whole contents, and writing them over whatever is there, flushed to disk as a
+    // copy is: what an update needs to put the earlier add-in back.
     virtual Outcome<std::string> ReadFileBytes(const std::wstring& path) = 0;
     virtual Status WriteFileBytes(const std::wstring& path, const std::string& bytes) = 0;
     // Whether a file (of any attributes) is at `path`; folders do not count.
@@ -85,6 +95,8 @@ public:
     // Removes one key; fails (notFound) when it is absent.
     virtual Status DeleteSettingKey(const std::wstring& application, const std::wstring& section,
                                     const std::wstring& key) = 0;
+    // Writes what was saved in the section to disk: until then a power cut may lose it.
+    virtual Status FlushSettings(const std::wstring& application, const std::wstring& section) = 0;
 
     // Modal boxes titled "Setup": Yes/No with the warning icon; OK with the information icon;
     // OK with the warning icon for a failure the user must hear about.

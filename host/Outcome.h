@@ -8,14 +8,16 @@
 namespace qx {
 
 // A failed host operation: the platform's error number and its description, as the platform
-// words it. `notFound` says the failure was only "that file or key does not exist", and
-// `readOnly` that a file could not be changed because it is read-only: the sequence must tell
-// these apart from every other failure without knowing the platform's numbers.
+// words it. `notFound` says the failure was only "that file or key does not exist",
+// `readOnly` that a file could not be changed because it is read-only, and `timedOut` that
+// Excel did not answer in time: the sequence must tell these apart from every other failure
+// without knowing the platform's numbers.
 struct HostError {
     std::uint32_t number = 0;
     std::wstring description;
     bool notFound = false;
     bool readOnly = false;
+    bool timedOut = false;
 };
 
 // What every host operation hands back: a value, or the error that stopped it. No exceptions

@@ -86,6 +86,21 @@ Status DeleteSettingSection(const std::wstring& application, const std::wstring&
     return Completed();
 }
 
+Status FlushSettingSection(const std::wstring& application, const std::wstring& section) {
+    HKEY opened = nullptr;
+    if (const LSTATUS status =
+            RegOpenKeyExW(HKEY_CURRENT_USER, SectionPath(application, section).c_str(), 0,
+                          KEY_QUERY_VALUE, &opened);
+        status != ERROR_SUCCESS) {
+        return Win32Failure(static_cast<DWORD>(status));
+    }
+    const UniqueHKey sectionKey(opened);
+    if (const LSTATUS status = RegFlushKey(sectionKey.get()); status != ERROR_SUCCESS) {
+        return Win32Failure(static_cast<DWORD>(status));
+    }
+    return Completed();
+}
+
 Status DeleteSettingValue(const std::wstring& application, const std::wstring& section,
                           const std::wstring& key) {
     HKEY opened = nullptr;

@@ -13,6 +13,8 @@ Status SaveSettingValue(const std::wstring& application, const std::wstring& sec
 Outcome<std::wstring> ReadSettingValue(const std::wstring& application, const std::wstring& section,
                                        const std::wstring& key);
 Status DeleteSettingSection(const std::wstring& application, const std::wstring& section);
+// Writes the section's hive to disk; a value saved but not flushed may be lost to a power cut.
+Status FlushSettingSection(const std::wstring& application, const std::wstring& section);
 Status DeleteSettingValue(const std::wstring& application, const std::wstring& section,
                           const std::wstring& key);
 

@@ -49,20 +49,23 @@ void MainMod::Main() {
 
     // Without Excel's folder there is nowhere sound to look or to install: a bare
     // "\QxButton.xla" would land on the root of whatever drive is current.
-    FindExcel();
-    if (state_.startupFolder.empty()) {
+    switch (FindExcel()) {
+    case ExcelAsked::Answered:
+        break;
+    case ExcelAsked::CannotBeAsked:
         Fail(kStartupFolderUnknown);
+        return;
+    case ExcelAsked::DidNotAnswer:
+        Fail(ExcelDidNotAnswerMessage());
         return;
     }
 
-    // A failed test counts as "installed": the user is asked rather than overwritten.
-    const auto found = host_.FindFile(InstalledAddinPath());
-    const bool installed = !found.succeeded() || !found.value().empty();
-    host_.Log(L"Look for " + InstalledAddinPath() + L": " +
-              (!found      ? FailureText(found.error()) + L", so taken as installed"
-               : installed ? L"installed"
-                           : L"not installed"));
+    // Whatever this run is asked to do, it starts from a place a killed run may have left.
+    RemoveStagingLeftBehind();
 
+    // A look that fails counts as "installed": the user is asked rather than overwritten.
+    const AddinLook look = LookForInstalledAddin();
+    const bool installed = look != AddinLook::NotInstalled;
     switch (options_.mode) {
     case RunMode::Toggle:
         if (installed) {
@@ -86,7 +89,7 @@ void MainMod::Main() {
         }
         return;
     case RunMode::StatusQuery:
-        ReportStatus(found);
+        ReportStatus(look);
         return;
     case RunMode::Help: // shown by the program's entry; not a run
         return;
@@ -115,25 +118,36 @@ bool MainMod::RunsUnderAnotherAccount() {
 // The Excel the user has open is asked first: it knows the folder, and creating Excel's object
 // while it runs would start a second, hidden Excel only to ask the same thing. Only when it
 // cannot be reached or does not answer is Excel started for the run, as when none is open.
-void MainMod::FindExcel() {
-    state_.excelOpen = host_.ExcelWindowOpen();
+MainMod::ExcelAsked MainMod::FindExcel() {
+    bool usersExcelOpen = host_.ExcelWindowOpen();
     host_.Log(std::wstring(L"Look for Excel's window on the desktop: ") +
-              (state_.excelOpen ? L"open" : L"none"));
+              (usersExcelOpen ? L"open" : L"none"));
 
-    if (!ReachUsersExcel()) {
-        StartExcel();
-    }
-    if (state_.startupFolder.empty()) {
-        return;
+    if (ReachUsersExcel(usersExcelOpen)) {
+        state_.excelUsed = ExcelUsed::Users;
+    } else if (const ExcelAsked started = StartExcel(); started != ExcelAsked::Answered) {
+        return started;
+    } else {
+        state_.excelUsed = usersExcelOpen ? ExcelUsed::StartedBesideUsers : ExcelUsed::Started;
     }
     host_.Log(L"Excel's start-up folder: " + state_.startupFolder);
-    host_.Log(state_.excelIsUsers ? L"Excel used: the user's, already open"
-              : state_.excelOpen  ? L"Excel used: one started for this run; the user's is open "
-                                   L"but could not be reached"
-                                 : L"Excel used: one started for this run");
+    switch (state_.excelUsed) {
+    case ExcelUsed::Users:
+        host_.Log(L"Excel used: the user's, already open");
+        break;
+    case ExcelUsed::StartedBesideUsers:
+        host_.Log(L"Excel used: one started for this run; the user's is open but could not be "
+                  L"reached");
+        break;
+    case ExcelUsed::Started:
+    case ExcelUsed::None:
+        host_.Log(L"Excel used: one started for this run");
+        break;
+    }
+    return ExcelAsked::Answered;
 }
 
-bool MainMod::ReachUsersExcel() {
+bool MainMod::ReachUsersExcel(bool& usersExcelOpen) {
     auto running = host_.AttachToRunningExcel();
     if (!running) {
         host_.Log(L"Reach the Excel the user has open: " + (running.error().notFound
@@ -142,7 +156,7 @@ bool MainMod::ReachUsersExcel() {
         return false;
     }
     host_.Log(L"Reach the Excel the user has open: done");
-    state_.excelOpen = true;
+    usersExcelOpen = true;
     // A busy Excel (a dialog open, a cell being edited) fails this after a while.
     const auto folder = Logged(L"Ask the user's Excel for its start-up folder",
                                host_.ReadStartupPath(running.value()));
@@ -150,21 +164,57 @@ bool MainMod::ReachUsersExcel() {
         return false;
     }
     state_.excel = std::move(running.value());
-    state_.excelIsUsers = true;
     state_.startupFolder = folder.value();
     return true;
 }
 
-// On failure the handle stays empty, so asking for the folder fails in turn and the folder
-// stays empty.
-void MainMod::StartExcel() {
-    if (auto excel = Logged(L"Start Excel", host_.AcquireExcelApplication())) {
+// An Excel that shows an invisible first-run or sign-in dialog never answers; the run gives up
+// on it rather than hang the logon script or deployment tool that waits for the program.
+MainMod::ExcelAsked MainMod::StartExcel() {
+    auto excel = Logged(L"Start Excel", host_.AcquireExcelApplication());
+    if (excel) {
         state_.excel = std::move(excel.value());
     }
-    if (auto folder =
-            Logged(L"Ask Excel for its start-up folder", host_.ReadStartupPath(state_.excel))) {
+    const auto folder =
+        excel ? Logged(L"Ask Excel for its start-up folder", host_.ReadStartupPath(state_.excel))
+              : Outcome<std::wstring>(excel.error());
+    if (folder && !folder.value().empty()) {
         state_.startupFolder = folder.value();
+        return ExcelAsked::Answered;
     }
+    if (!folder && folder.error().timedOut) {
+        host_.Log(L"Excel did not answer within " + Decimal(kExcelAnswerLimitSeconds) +
+                  L" seconds; the Excel started for this run may still be running");
+        return ExcelAsked::DidNotAnswer;
+    }
+    return ExcelAsked::CannotBeAsked;
+}
+
+// Nothing the user needs is ever in the staging file, whatever attributes it was left with.
+void MainMod::RemoveStagingLeftBehind() {
+    const auto made = host_.MakeFileOrdinary(StagingPath());
+    if (!made && made.error().notFound) {
+        return; // the usual case: the last run finished
+    }
+    if (!made) {
+        host_.Log(L"Clear the attributes of " + StagingPath() + L": " + FailureText(made.error()));
+    }
+    Logged(L"Delete " + StagingPath() + L", left by a run that did not finish",
+           host_.DeleteFile(StagingPath()));
+}
+
+MainMod::AddinLook MainMod::LookForInstalledAddin() {
+    const auto found = host_.FindFile(InstalledAddinPath());
+    if (!found) {
+        host_.Log(L"Look for " + InstalledAddinPath() + L": " + FailureText(found.error()) +
+                  (options_.mode == RunMode::StatusQuery ? L", so cannot tell"
+                                                         : L", so taken as installed"));
+        return AddinLook::CannotTell;
+    }
+    const bool installed = !found.value().empty();
+    host_.Log(L"Look for " + InstalledAddinPath() + L": " +
+              (installed ? L"installed" : L"not installed"));
+    return installed ? AddinLook::Installed : AddinLook::NotInstalled;
 }
 
 void MainMod::Uninstall() {
@@ -190,19 +240,18 @@ void MainMod::Remove() {
         return;
     }
 
-    // The add-in goes before the record: should the delete fail, the record stays for the
-    // add-in that stays, and so does the add-in in the user's Excel.
-    const auto deleted = LoggedAllowingAbsent(L"Delete " + InstalledAddinPath(),
-                                              host_.DeleteFile(InstalledAddinPath()));
-    if (!deleted && !deleted.error().notFound) {
+    // The add-in goes before the record: should that fail, the record stays for the add-in
+    // that stays, and so does the add-in in the user's Excel.
+    const auto taken = TakeAddinOut(L"Move " + InstalledAddinPath() + L" out to " + StagingPath());
+    if (!taken && !taken.error().notFound) {
         Leftovers left;
         if (closedInExcel.value()) {
             left.closedInExcel =
                 !OpenAgainInUsersExcel(L"Open the add-in again in the user's Excel");
         }
         // Closing Excel would not help with a read-only file.
-        FailLeaving(deleted.error().readOnly ? std::wstring(kInstalledAddinReadOnly)
-                                             : RemovalFailedMessage(deleted.error().description),
+        FailLeaving(taken.error().readOnly ? std::wstring(kInstalledAddinReadOnly)
+                                           : RemovalFailedMessage(taken.error().description),
                     left);
         return;
     }
@@ -226,13 +275,13 @@ void MainMod::NothingToRemove() {
 // user is told what to do before anything changes, rather than given a copy error, or a record
 // that points into a folder Windows will empty.
 bool MainMod::ProgramFolderCanInstall() {
-    const auto folder = host_.ApplicationFolder();
+    const auto folder = Logged(L"Find the program's folder", host_.ApplicationFolder());
     if (!folder) {
-        // The copy looks again, and fails with its own words if this was no passing failure.
-        host_.Log(L"Find the program's folder: " + FailureText(folder.error()));
-        return true;
+        Fail(InstallFailedMessage(folder.error().description));
+        return false;
     }
-    const std::wstring source = JoinPath(folder.value(), kAddinSourceName);
+    state_.programFolder = folder.value();
+    const std::wstring source = JoinPath(state_.programFolder, kAddinSourceName);
     const auto present = host_.FileExists(source);
     host_.Log(L"Look for " + source + L": " +
               (!present          ? FailureText(present.error())
@@ -242,12 +291,14 @@ bool MainMod::ProgramFolderCanInstall() {
         Fail(kAddinSourceMissing);
         return false;
     }
-    const auto temporary = host_.IsInTemporaryFolder(folder.value());
+    // When Windows cannot say, the run goes on: the copy fails with its own words should the
+    // folder be gone.
+    const auto temporary = host_.IsInTemporaryFolder(state_.programFolder);
     if (!temporary) {
         host_.Log(L"Compare the program's folder with the temporary folder: " +
                   FailureText(temporary.error()));
     } else if (temporary.value()) {
-        host_.Log(L"The program's folder is inside the temporary folder: " + folder.value());
+        host_.Log(L"The program's folder is inside the temporary folder: " + state_.programFolder);
         Fail(kRunsFromTemporaryFolder);
         return false;
     }
@@ -312,19 +363,27 @@ bool MainMod::KeepEarlier(EarlierInstall& earlier, bool installed) {
     return true;
 }
 
+// The new add-in is written beside the start-up folder, the record is written, both reach the
+// disk, and only then does one rename put the add-in in place: however the run ends (a failure,
+// a kill, the power), the start-up folder holds the earlier add-in or the new one, never a part,
+// and never one without its record.
 void MainMod::InstallOver(EarlierInstall& earlier) {
-    if (const auto copied = CopyAddinIntoStartupFolder(earlier); !copied) {
-        RollBackInstall(earlier, copied.error());
+    if (const auto created = CreateStartupFolder(); !created) {
+        RollBackInstall(earlier, created.error());
         return;
     }
-    // The record's Path, then its Unit.
-    if (const auto recorded = RecordWorkbookPath(); !recorded) {
+    // First, so that a source that cannot be read, or a full disk, changes nothing the add-in
+    // or the workbook would see.
+    if (const auto staged = StageAddin(earlier); !staged) {
+        RollBackInstall(earlier, staged.error());
+        return;
+    }
+    if (const auto recorded = WriteRecord(earlier); !recorded) {
         RollBackInstall(earlier, recorded.error());
         return;
     }
-    earlier.pathWritten = true;
-    if (const auto recorded = RecordUnit(); !recorded) {
-        RollBackInstall(earlier, recorded.error());
+    if (const auto replaced = ReplaceAddin(earlier); !replaced) {
+        RollBackInstall(earlier, replaced.error());
         return;
     }
 
@@ -333,43 +392,52 @@ void MainMod::InstallOver(EarlierInstall& earlier) {
     SucceedWithWindow();
 }
 
-Status MainMod::CopyAddinIntoStartupFolder(EarlierInstall& earlier) {
-    const auto programFolder = Logged(L"Find the program's folder", host_.ApplicationFolder());
-    if (!programFolder) {
-        return programFolder.error();
+// Excel reports its start-up folder even where a fresh or reset profile has none yet.
+Status MainMod::CreateStartupFolder() {
+    return Logged(L"Create " + state_.startupFolder + L" if missing",
+                  host_.CreateFolder(state_.startupFolder));
+}
+
+// The record's Path, then its Unit, then both to disk.
+Status MainMod::WriteRecord(EarlierInstall& earlier) {
+    if (const auto path =
+            Logged(L"Record Path = " + WorkbookPath(), WriteWorkbookPath(host_, WorkbookPath()));
+        !path) {
+        return path;
     }
-    // Excel reports its start-up folder even where a fresh or reset profile has none yet.
-    if (const auto created = Logged(L"Create " + state_.startupFolder + L" if missing",
-                                    host_.CreateFolder(state_.startupFolder));
-        !created) {
-        return created;
+    earlier.progress = Progress::PathWritten;
+    if (const auto unit = Logged(L"Record Unit = " + std::wstring(kUnitValue), WriteUnit(host_));
+        !unit) {
+        return unit;
     }
-    // Windows refuses to copy onto a hidden or read-only file, and a leftover may be either.
-    // Should the attributes stay, the copy's own failure says why.
+    earlier.progress = Progress::RecordWritten;
+    return Logged(L"Write the record to disk", FlushSettingsRecord(host_));
+}
+
+// Beside the start-up folder, not in it: Excel opens every file there when it starts.
+Status MainMod::StageAddin(EarlierInstall& earlier) {
+    // From here a file may be at the staging place, even one that broke off half-way.
+    earlier.progress = Progress::Staging;
+    const std::wstring source = JoinPath(state_.programFolder, kAddinSourceName);
+    return Logged(L"Copy " + source + L" to " + StagingPath(),
+                  host_.CopyFile(source, StagingPath()));
+}
+
+Status MainMod::ReplaceAddin(EarlierInstall& earlier) {
+    // Windows refuses to replace a hidden or read-only file, and a leftover may be either.
+    // Should the attributes stay, the rename's own failure says why.
     if (const auto made = host_.MakeFileOrdinary(InstalledAddinPath()); made) {
         earlier.clearedAttributes = made.value();
     } else if (!made.error().notFound) {
         host_.Log(L"Clear the attributes of " + InstalledAddinPath() + L": " +
                   FailureText(made.error()));
     }
-    // From here the add-in's place may have changed, even by a copy that broke off half-way.
-    earlier.addinTouched = true;
-    const std::wstring source = JoinPath(programFolder.value(), kAddinSourceName);
-    return Logged(L"Copy " + source + L" to " + InstalledAddinPath(),
-                  host_.CopyFile(source, InstalledAddinPath()));
-}
-
-Status MainMod::RecordWorkbookPath() {
-    const auto programFolder = host_.ApplicationFolder();
-    if (!programFolder) {
-        return Logged(L"Find the program's folder", Status(programFolder.error()));
+    const auto moved = Logged(L"Move " + StagingPath() + L" to " + InstalledAddinPath(),
+                              host_.MoveFileReplacing(StagingPath(), InstalledAddinPath()));
+    if (moved) {
+        earlier.progress = Progress::Replaced;
     }
-    const std::wstring workbook = JoinPath(programFolder.value(), kWorkbookName);
-    return Logged(L"Record Path = " + workbook, WriteWorkbookPath(host_, workbook));
-}
-
-Status MainMod::RecordUnit() {
-    return Logged(L"Record Unit = " + std::wstring(kUnitValue), WriteUnit(host_));
+    return moved;
 }
 
 // Excel opens start-up add-ins only when it starts, so an Excel already open would not show
@@ -377,7 +445,8 @@ Status MainMod::RecordUnit() {
 // add-in now; otherwise the user is asked to restart Excel. An update whose add-in was not
 // loaded there leaves it to Excel's next start, as before.
 void MainMod::LoadIntoOpenExcel(const EarlierInstall& earlier) {
-    const bool wanted = earlier.update ? earlier.openInUsersExcel : state_.excelIsUsers;
+    const bool wanted =
+        earlier.update ? earlier.openInUsersExcel : state_.excelUsed == ExcelUsed::Users;
     if (wanted) {
         if (const auto opened =
                 OpenInUsersExcel(L"Open " + InstalledAddinPath() + L" in the user's Excel");
@@ -387,7 +456,7 @@ void MainMod::LoadIntoOpenExcel(const EarlierInstall& earlier) {
         }
         return;
     }
-    if (!earlier.update && state_.excelOpen) {
+    if (!earlier.update && state_.excelUsed == ExcelUsed::StartedBesideUsers) {
         AskToRestartExcel(L"Excel is open but could not be reached");
     }
 }
@@ -400,7 +469,7 @@ Status MainMod::OpenInUsersExcel(const std::wstring& step) {
 // user's Excel lets go of it first. Should it not, nothing is changed. Hands back whether the
 // add-in was open there.
 Outcome<bool> MainMod::LetGoInUsersExcel() {
-    if (!state_.excelIsUsers) {
+    if (state_.excelUsed != ExcelUsed::Users) {
         return false;
     }
     const auto closed = LoggedAllowingAbsent(
@@ -412,26 +481,53 @@ Outcome<bool> MainMod::LetGoInUsersExcel() {
     return closed.succeeded();
 }
 
+// Renamed out of the start-up folder in one step, written through, rather than deleted: a
+// deletion may still be only in the cache when the record's removal reaches the disk.
+Status MainMod::TakeAddinOut(const std::wstring& step) {
+    const auto moved = LoggedAllowingAbsent(
+        step, host_.MoveFileReplacing(InstalledAddinPath(), StagingPath()), L"nothing there");
+    if (moved) {
+        RemoveStaging();
+    }
+    return moved;
+}
+
+// Outside the start-up folder a staging file harms nothing, and the next run removes it.
+void MainMod::RemoveStaging() {
+    LoggedAllowingAbsent(L"Delete " + StagingPath(), host_.DeleteFile(StagingPath()),
+                         L"nothing there");
+}
+
 // Undoes what the install changed, and no more: the add-in first, then the record's values this
 // run wrote, each put back as it was or taken away where there was none. What cannot be undone
 // is named in the log and the message.
 void MainMod::RollBackInstall(EarlierInstall& earlier, const HostError& cause) {
     Leftovers left;
-    if (earlier.addinTouched && !PutBackAddin(earlier)) {
+    if (earlier.progress == Progress::Replaced && !PutBackAddin(earlier)) {
+        // The record is whole, as it was written before the add-in: the add-in that stays keeps
+        // it, or it would load half-configured and the next run would offer to uninstall
+        // something that never installed.
         host_.Log(L"Not undone: the add-in stayed in " + state_.startupFolder +
                   L" as this run left it");
         left.addin = true;
-        left.record = CompleteRecord(earlier);
+        if (RecordChangedFor(earlier)) {
+            host_.Log(L"Not undone: the record stayed as this run wrote it, for the add-in that "
+                      L"stayed");
+            left.record = true;
+        }
     } else {
-        if (earlier.addinTouched && !PutBackAttributes(earlier)) {
+        if (!PutBackAttributes(earlier)) {
             host_.Log(L"Not undone: the add-in stayed in " + state_.startupFolder +
                       L" without the attributes it had");
             left.addin = true;
         }
-        if (earlier.pathWritten && !PutBackSetting(kPathKey, earlier.path)) {
-            host_.Log(L"Not undone: the record's Path stayed as this run wrote it");
+        if (!PutBackRecord(earlier)) {
+            host_.Log(L"Not undone: the record's values stayed as this run wrote them");
             left.record = true;
         }
+    }
+    if (earlier.progress >= Progress::Staging) {
+        RemoveStaging();
     }
     if (earlier.openInUsersExcel) {
         left.closedInExcel =
@@ -440,38 +536,20 @@ void MainMod::RollBackInstall(EarlierInstall& earlier, const HostError& cause) {
     FailLeaving(InstallFailedMessage(cause.description), left);
 }
 
-// An add-in that stays keeps the record as it stands, made whole where a value is missing:
-// without one it would load into Excel half-configured, and the next run would offer to
-// uninstall something that never installed. Hands back whether this run changed the record.
-bool MainMod::CompleteRecord(EarlierInstall& earlier) {
-    bool whole = true;
-    if (!earlier.path && !earlier.pathWritten) {
-        earlier.pathWritten = RecordWorkbookPath().succeeded();
-        whole = earlier.pathWritten;
+// Puts back what the rename replaced, by the same one-step rename.
+bool MainMod::PutBackAddin(const EarlierInstall& earlier) {
+    if (!earlier.addin) {
+        // Nothing was there: the copied add-in goes.
+        const auto taken = TakeAddinOut(L"Take the copied add-in back out");
+        return taken || taken.error().notFound;
     }
-    bool unitWritten = false;
-    if (whole && !earlier.unit) {
-        unitWritten = RecordUnit().succeeded();
-        whole = unitWritten;
+    if (!Logged(L"Write the earlier add-in to " + StagingPath(),
+                host_.WriteFileBytes(StagingPath(), *earlier.addin))) {
+        return false;
     }
-    if (!whole) {
-        host_.Log(L"Not undone: the add-in stayed in " + state_.startupFolder +
-                  L" without its whole record");
-    }
-    const bool changed = earlier.pathWritten || unitWritten;
-    if (changed) {
-        host_.Log(
-            L"Not undone: the record stayed as this run wrote it, for the add-in that stayed");
-    }
-    return changed;
-}
-
-bool MainMod::OpenAgainInUsersExcel(const std::wstring& step) {
-    if (OpenInUsersExcel(step)) {
-        return true;
-    }
-    host_.Log(L"Not undone: the add-in stayed closed in the user's Excel");
-    return false;
+    return Logged(L"Put the earlier add-in back",
+                  host_.MoveFileReplacing(StagingPath(), InstalledAddinPath()))
+        .succeeded();
 }
 
 // Someone made the earlier file hidden or read-only; putting it back includes that.
@@ -485,25 +563,30 @@ bool MainMod::PutBackAttributes(const EarlierInstall& earlier) {
     return restored.succeeded();
 }
 
-// Whether the add-in's place is as it was, attributes aside.
-bool MainMod::PutBackAddin(const EarlierInstall& earlier) {
-    if (!earlier.addin) {
-        // Nothing was there: whatever the copy left goes.
-        const auto taken =
-            LoggedAllowingAbsent(L"Take the copied add-in back out",
-                                 host_.DeleteFile(InstalledAddinPath()), L"nothing there");
-        return taken || taken.error().notFound;
-    }
-    // A copy that failed at the start (Excel holds the add-in) has left it as it was.
-    const auto now = host_.ReadFileBytes(InstalledAddinPath());
-    if (!now) {
-        host_.Log(L"Compare the add-in with the earlier one: " + FailureText(now.error()));
-    } else if (now.value() == *earlier.addin) {
+// Each value this run changed, as it was; then to disk, as the install's own values went.
+bool MainMod::PutBackRecord(const EarlierInstall& earlier) {
+    if (earlier.progress < Progress::PathWritten) {
         return true;
     }
-    return Logged(L"Put the earlier add-in back",
-                  host_.WriteFileBytes(InstalledAddinPath(), *earlier.addin))
-        .succeeded();
+    bool asItWas = earlier.path == WorkbookPath() || PutBackSetting(kPathKey, earlier.path);
+    if (earlier.progress >= Progress::RecordWritten && earlier.unit != std::wstring(kUnitValue)) {
+        asItWas = PutBackSetting(kUnitKey, earlier.unit) && asItWas;
+    }
+    // Not reaching the disk changes nothing the user sees now; only the log needs to know.
+    Logged(L"Write the record to disk", FlushSettingsRecord(host_));
+    return asItWas;
+}
+
+bool MainMod::RecordChangedFor(const EarlierInstall& earlier) const {
+    return earlier.path != WorkbookPath() || earlier.unit != std::wstring(kUnitValue);
+}
+
+bool MainMod::OpenAgainInUsersExcel(const std::wstring& step) {
+    if (OpenInUsersExcel(step)) {
+        return true;
+    }
+    host_.Log(L"Not undone: the add-in stayed closed in the user's Excel");
+    return false;
 }
 
 bool MainMod::PutBackSetting(const wchar_t* key, const std::optional<std::wstring>& value) {
@@ -518,11 +601,20 @@ bool MainMod::PutBackSetting(const wchar_t* key, const std::optional<std::wstrin
     return removed || removed.error().notFound;
 }
 
-void MainMod::ReportStatus(const Outcome<std::wstring>& found) {
-    if (!found) {
-        return; // cannot tell: a failure
+void MainMod::ReportStatus(AddinLook look) {
+    switch (look) {
+    case AddinLook::Installed:
+        host_.Log(L"Status: installed");
+        exitCode_ = kExitDone;
+        return;
+    case AddinLook::NotInstalled:
+        host_.Log(L"Status: not installed");
+        exitCode_ = kExitNotInstalled;
+        return;
+    case AddinLook::CannotTell:
+        host_.Log(L"Status: cannot tell"); // a failure
+        return;
     }
-    exitCode_ = found.value().empty() ? kExitNotInstalled : kExitDone;
 }
 
 void MainMod::SucceedWithNotice(const wchar_t* notice) {
@@ -577,6 +669,14 @@ bool MainMod::ShowsNothing() const {
 
 std::wstring MainMod::InstalledAddinPath() const {
     return JoinPath(state_.startupFolder, kInstalledAddinName);
+}
+
+std::wstring MainMod::StagingPath() const {
+    return JoinPath(ParentFolder(state_.startupFolder), kStagingName);
+}
+
+std::wstring MainMod::WorkbookPath() const {
+    return JoinPath(state_.programFolder, kWorkbookName);
 }
 
 } // namespace qx

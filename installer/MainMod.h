@@ -11,15 +11,22 @@ namespace qx {
 
 struct Leftovers;
 
+// Which Excel gave the start-up folder.
+enum class ExcelUsed {
+    None,
+    Users,              // the one the user has open
+    StartedBesideUsers, // one started for the run: the user's is open but could not be reached
+    Started,            // one started for the run: none was open
+};
+
 // Kept from the moment each is set until the program ends. Excel is never told to quit:
 // the handle only goes away with the program.
 struct InstallState {
     ExcelApplicationHandle excel;
     std::wstring startupFolder;
-    // The Excel asked is the one the user has open, not a hidden one started for this run.
-    bool excelIsUsers = false;
-    // Excel is open on the desktop, whether or not it could be reached.
-    bool excelOpen = false;
+    ExcelUsed excelUsed = ExcelUsed::None;
+    // Looked up once, by a run that installs.
+    std::wstring programFolder;
 };
 
 // How a run goes: the toggle, or one of the administrator's modes.
@@ -44,23 +51,33 @@ public:
     int ExitCode() const { return exitCode_; }
 
 private:
-    // What an install replaces, kept so that a failed one can put it back, and how far it got,
-    // so that putting back undoes what it changed and no more.
+    // How far an install got, in the order it goes: what a failure has to undo.
+    enum class Progress {
+        Nothing,
+        Staging, // the new add-in is being written beside the start-up folder
+        PathWritten,
+        RecordWritten, // both values, flushed to disk
+        Replaced,      // renamed over the add-in's place: the install's one commit
+    };
+    // What an install replaces, kept so that a failed one can put it back, and how far it got.
     struct EarlierInstall {
         std::optional<std::string> addin; // none: nothing was at the add-in's place
         std::optional<std::wstring> path;
         std::optional<std::wstring> unit;
         bool update = false; // an installed add-in is replaced
         bool openInUsersExcel = false;
-        bool addinTouched = false;
-        std::uint32_t clearedAttributes = 0; // what the copy needed taken off a leftover
-        bool pathWritten = false;
+        std::uint32_t clearedAttributes = 0; // what the rename needed taken off a leftover
+        Progress progress = Progress::Nothing;
     };
+    enum class ExcelAsked { Answered, CannotBeAsked, DidNotAnswer };
+    enum class AddinLook { Installed, NotInstalled, CannotTell };
 
     bool RunsUnderAnotherAccount();
-    void FindExcel();
-    bool ReachUsersExcel();
-    void StartExcel();
+    ExcelAsked FindExcel();
+    bool ReachUsersExcel(bool& usersExcelOpen);
+    ExcelAsked StartExcel();
+    void RemoveStagingLeftBehind();
+    AddinLook LookForInstalledAddin();
     void Uninstall();
     void Remove();
     void NothingToRemove();
@@ -69,20 +86,26 @@ private:
     void Update();
     bool KeepEarlier(EarlierInstall& earlier, bool installed);
     void InstallOver(EarlierInstall& earlier);
-    Status CopyAddinIntoStartupFolder(EarlierInstall& earlier);
-    Status RecordWorkbookPath();
-    Status RecordUnit();
+    Status CreateStartupFolder();
+    Status WriteRecord(EarlierInstall& earlier);
+    Status StageAddin(EarlierInstall& earlier);
+    Status ReplaceAddin(EarlierInstall& earlier);
     void LoadIntoOpenExcel(const EarlierInstall& earlier);
     Status OpenInUsersExcel(const std::wstring& step);
     Outcome<bool> LetGoInUsersExcel();
+    Status TakeAddinOut(const std::wstring& step);
+    void RemoveStaging();
     void RollBackInstall(EarlierInstall& earlier, const HostError& cause);
     bool PutBackAddin(const EarlierInstall& earlier);
     bool PutBackAttributes(const EarlierInstall& earlier);
-    bool CompleteRecord(EarlierInstall& earlier);
+    bool PutBackRecord(const EarlierInstall& earlier);
+    bool RecordChangedFor(const EarlierInstall& earlier) const;
     bool OpenAgainInUsersExcel(const std::wstring& step);
     bool PutBackSetting(const wchar_t* key, const std::optional<std::wstring>& value);
-    void ReportStatus(const Outcome<std::wstring>& found);
+    void ReportStatus(AddinLook look);
     std::wstring InstalledAddinPath() const;
+    std::wstring StagingPath() const;
+    std::wstring WorkbookPath() const;
 
     // What the user is shown, unless the run is quiet; everything shown is logged too.
     void SucceedWithNotice(const wchar_t* notice);

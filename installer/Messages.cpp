@@ -1,5 +1,6 @@
 #include "installer/Messages.h"
 
+#include "host/HostServices.h"
 #include "installer/Paths.h"
 
 namespace qx {
@@ -14,6 +15,8 @@ std::wstring WithoutTrailingLineBreaks(std::wstring text) {
     return text;
 }
 
+} // namespace
+
 std::wstring Decimal(std::uint32_t value) {
     std::wstring digits;
     do {
@@ -23,7 +26,11 @@ std::wstring Decimal(std::uint32_t value) {
     return digits;
 }
 
-} // namespace
+std::wstring ExcelDidNotAnswerMessage() {
+    return L"无法从 Excel 获取启动文件夹：Excel 在 " + Decimal(kExcelAnswerLimitSeconds) +
+           L" 秒内没有响应，它可能正显示着一个对话框。请打开 Excel，关闭其中的对话框后重试。"
+           L"未做任何更改。   ";
+}
 
 std::wstring InstallFailedMessage(const std::wstring& description) {
     return L"Quorvale安装失败：" + WithoutTrailingLineBreaks(description) + L"   ";

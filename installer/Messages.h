@@ -53,6 +53,10 @@ inline constexpr wchar_t kUsage[] =
     L"1618\t另一次运行正在进行\r\n"
     L"1622\t无法打开日志文件，未做任何更改   ";
 
+// Excel was started for the run but never answered: a first-run, sign-in or activation dialog
+// that nobody sees holds it.
+std::wstring ExcelDidNotAnswerMessage();
+
 std::wstring InstallFailedMessage(const std::wstring& description);
 // What a failed run could not undo after a second failure, named at the end of its message.
 struct Leftovers {
@@ -71,6 +75,7 @@ std::wstring QuestionFailedMessage(const std::wstring& description);
 // the error.
 std::wstring ErrorText(const HostError& error);
 std::wstring FailureText(const HostError& error);
+std::wstring Decimal(std::uint32_t value);
 // The log's last line: "Exit code 1603".
 std::wstring ExitCodeLine(int exitCode);
 

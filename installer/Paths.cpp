@@ -14,4 +14,17 @@ std::wstring JoinPath(const std::wstring& folder, const std::wstring& backslashN
     return folder + backslashName;
 }
 
+std::wstring ParentFolder(const std::wstring& folder) {
+    std::wstring parent = folder;
+    while (!parent.empty() && parent.back() == L'\\') {
+        parent.pop_back();
+    }
+    const auto separator = parent.find_last_of(L'\\');
+    if (separator == std::wstring::npos) {
+        return folder;
+    }
+    parent.resize(separator);
+    return parent;
+}
+
 } // namespace qx

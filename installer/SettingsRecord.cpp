@@ -14,6 +14,10 @@ Status DeleteSettingsRecord(HostServices& host) {
     return host.DeleteSetting(kSettingsApplication, kSettingsSection);
 }
 
+Status FlushSettingsRecord(HostServices& host) {
+    return host.FlushSettings(kSettingsApplication, kSettingsSection);
+}
+
 Outcome<std::wstring> ReadRecordValue(HostServices& host, const wchar_t* key) {
     return host.ReadSetting(kSettingsApplication, kSettingsSection, key);
 }

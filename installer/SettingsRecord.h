@@ -17,6 +17,7 @@ inline constexpr wchar_t kUnitValue[] = L"Halvetri";
 Status WriteWorkbookPath(HostServices& host, const std::wstring& workbookPath);
 Status WriteUnit(HostServices& host);
 Status DeleteSettingsRecord(HostServices& host);
+Status FlushSettingsRecord(HostServices& host);
 
 // One value of the record by its key (kPathKey, kUnitKey): what an update keeps and puts back.
 Outcome<std::wstring> ReadRecordValue(HostServices& host, const wchar_t* key);

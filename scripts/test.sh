@@ -38,9 +38,10 @@ run_ctest() {
     rm -f "$log"
 }
 
-# The fault injector, one of the native unit tests, leaves its one-line summary here.
+# The fault and kill injectors, native unit tests, leave their one-line summaries here.
 injection=build/native/tests/unit/fault-injection.txt
-rm -f "$injection"
+kills=build/native/tests/unit/kill-injection.txt
+rm -f "$injection" "$kills"
 run_ctest ctest --preset native
 run_ctest ctest --preset sanitize
 run_ctest ctest --preset i686
@@ -66,6 +67,11 @@ if [[ -f $injection ]]; then
     cat "$injection"
 else
     echo "fault injection: did not finish"
+fi
+if [[ -f $kills ]]; then
+    cat "$kills"
+else
+    echo "kill injection: did not finish"
 fi
 echo "$passed passed, $failed failed, $skipped skipped"
 exit $status

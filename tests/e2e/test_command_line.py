@@ -150,6 +150,7 @@ class LogTest(unittest.TestCase):
         self.assertEqual(run.exit_code(), 0)
 
         startup = s.prefix.win_path(s.startup)
+        staging = s.prefix.win_path(os.path.dirname(s.startup)) + "\\QxButton.xla.QXSetup-staging"
         program = s.prefix.win_path(s.program)
         steps = self.lines()
         print("\n".join(steps))
@@ -166,12 +167,15 @@ class LogTest(unittest.TestCase):
             "Excel's start-up folder: " + startup,
             "Excel used: one started for this run",
             "Look for %s\\QxButton.xla: not installed" % startup,
-            "Look for %s\\安装.xla: there" % program,
             "Find the program's folder: done",
+            "Look for %s\\安装.xla: there" % program,
             "Create %s if missing: done" % startup,
-            "Copy %s\\安装.xla to %s\\QxButton.xla: done" % (program, startup),
+            # Beside the start-up folder, flushed, then renamed into it after the record.
+            "Copy %s\\安装.xla to %s: done" % (program, staging),
             "Record Path = %s\\TORVA.xls: done" % program,
             "Record Unit = Halvetri: done",
+            "Write the record to disk: done",
+            "Move %s to %s\\QxButton.xla: done" % (staging, startup),
             "Exit code 0",
         ])
 
@@ -185,14 +189,16 @@ class LogTest(unittest.TestCase):
         self.assertEqual(run.exit_code(), 1603)
 
         program = s.prefix.win_path(s.program)
+        staging = s.prefix.win_path(os.path.dirname(s.startup)) + "\\QxButton.xla.QXSetup-staging"
         denied = s.prefix.describe(ERROR_ACCESS_DENIED)
         steps = self.lines()
         print("\n".join(steps))
         failure = steps.index("Record Path = %s\\TORVA.xls: failed, error 5: %s"
                               % (program, denied))
-        # The refused write changed nothing in the record, so nothing there is put back.
+        # The refused write changed nothing in the record, and the add-in was never replaced:
+        # only the staged copy beside the start-up folder goes.
         self.assertEqual(steps[failure + 1:], [
-            "Put the earlier add-in back: done",
+            "Delete %s: done" % staging,
             "Failed: Quorvale安装失败：%s   " % denied,
             "Exit code 1603",
         ])

@@ -42,7 +42,21 @@ std::wstring FolderOf(const std::wstring& path) {
 
 } // namespace
 
+// The process that died makes no more calls; what it would have called it never reaches.
+HostError DiedError() {
+    return HostError{1067, L"进程意外终止。", false};
+}
+
 std::optional<HostError> FakeHost::Forced(Op op) {
+    if (!durableTaken_) {
+        durableTaken_ = true;
+        durableFiles_ = files;
+        durableSettings_ = settingsSections;
+    }
+    if (dead_ || (diesBeforeCall != 0 && ops.size() + 1 >= diesBeforeCall)) {
+        dead_ = true;
+        return DiedError();
+    }
     ops.push_back(op);
     const int nth = ++callCounts_[op];
     const auto found = failures.find({op, nth});
@@ -50,6 +64,79 @@ std::optional<HostError> FakeHost::Forced(Op op) {
         return std::nullopt;
     }
     return found->second;
+}
+
+// A call the dead process never made breaks nothing off.
+bool FakeHost::BreaksOff(Op op) const {
+    const auto made = callCounts_.find(op);
+    return !dead_ && made != callCounts_.end() && breakingOff.count({op, made->second}) != 0;
+}
+
+// The bytes are in the cache; the disk gets them when they are flushed.
+void FakeHost::WriteUnflushed(const std::wstring& path, std::string bytes) {
+    files[path] = std::move(bytes);
+    unflushed_.insert(path);
+}
+
+// Flushing a file writes its bytes, and the file system's journal with every name and size
+// changed so far.
+void FakeHost::Flush(const std::wstring& path) {
+    unflushed_.erase(path);
+    durableFiles_ = DiskView();
+}
+
+// Every file by its name and size now; where the bytes were never flushed, the disk holds
+// whatever its blocks held: zeros here, neither the earlier bytes nor the new.
+std::map<std::wstring, std::string> FakeHost::DiskView() const {
+    std::map<std::wstring, std::string> disk = files;
+    for (const auto& path : unflushed_) {
+        if (const auto found = disk.find(path); found != disk.end()) {
+            found->second.assign(found->second.size(), '\0');
+        }
+    }
+    return disk;
+}
+
+FakeHost FakeHost::NextRun() const {
+    FakeHost next;
+    next.desktopUser = desktopUser;
+    next.excelInstalled = excelInstalled;
+    next.usersExcelRunning = usersExcelRunning;
+    next.usersExcelAnswers = usersExcelAnswers;
+    next.excelWindowOpen = excelWindowOpen;
+    next.openInUsersExcel = openInUsersExcel;
+    next.startupFolder = startupFolder;
+    next.temporaryFolder = temporaryFolder;
+    next.programFolder = programFolder;
+    next.files = files;
+    next.hiddenFiles = hiddenFiles;
+    next.readOnlyFiles = readOnlyFiles;
+    next.lockedFiles = lockedFiles;
+    next.missingFolders = missingFolders;
+    next.settingsApplications = settingsApplications;
+    next.settingsSections = settingsSections;
+    next.userAnswer = userAnswer;
+    return next;
+}
+
+FakeHost FakeHost::AfterPowerCut(PowerCut cut) const {
+    FakeHost after = NextRun();
+    if (durableTaken_) {
+        after.files = cut == PowerCut::FileNamesLogged ? DiskView() : durableFiles_;
+        if (cut != PowerCut::RegistryWritten) {
+            after.settingsSections = durableSettings_;
+        }
+    }
+    for (auto* attributes : {&after.hiddenFiles, &after.readOnlyFiles}) {
+        for (auto path = attributes->begin(); path != attributes->end();) {
+            path = after.files.count(*path) != 0 ? std::next(path) : attributes->erase(path);
+        }
+    }
+    // Excel went down with the machine.
+    after.usersExcelRunning = false;
+    after.excelWindowOpen = false;
+    after.openInUsersExcel.clear();
+    return after;
 }
 
 bool FakeHost::HasSection(const std::wstring& application, const std::wstring& section) const {
@@ -175,9 +262,9 @@ Status FakeHost::CopyFile(const std::wstring& source, const std::wstring& destin
     calls.push_back(L"CopyFile " + source + L" -> " + destination);
     if (auto error = Forced(Op::CopyFile)) {
         // Only into a file the copy could open for writing.
-        if (failedCopyLeavesPart && files.count(source) != 0 && !InUse(destination) &&
+        if (BreaksOff(Op::CopyFile) && files.count(source) != 0 && !InUse(destination) &&
             hiddenFiles.count(destination) == 0 && readOnlyFiles.count(destination) == 0) {
-            files[destination] = files[source].substr(0, files[source].size() / 2);
+            WriteUnflushed(destination, files[source].substr(0, files[source].size() / 2));
         }
         return *error;
     }
@@ -196,7 +283,50 @@ Status FakeHost::CopyFile(const std::wstring& source, const std::wstring& destin
         (hiddenFiles.count(destination) != 0 || readOnlyFiles.count(destination) != 0)) {
         return DefaultError();
     }
-    files[destination] = files[source];
+    WriteUnflushed(destination, files[source]);
+    Flush(destination);
+    return Completed();
+}
+
+Status FakeHost::MoveFileReplacing(const std::wstring& from, const std::wstring& to) {
+    calls.push_back(L"MoveFileReplacing " + from + L" -> " + to);
+    if (auto error = Forced(Op::MoveFileReplacing)) {
+        return *error;
+    }
+    if (files.count(from) == 0) {
+        return NotFound();
+    }
+    if (FolderOf(to).empty() || missingFolders.count(FolderOf(to)) != 0) {
+        return PathNotFound();
+    }
+    if (otherVolumes.count(FolderOf(from)) != otherVolumes.count(FolderOf(to))) {
+        return HostError{17, L"系统无法将文件移到不同的磁盘驱动器。\r\n", false};
+    }
+    if (readOnlyFiles.count(from) != 0) {
+        HostError error = DefaultError();
+        error.readOnly = true;
+        return error;
+    }
+    if (InUse(from) || InUse(to)) {
+        return SharingViolation();
+    }
+    if (files.count(to) != 0 && (hiddenFiles.count(to) != 0 || readOnlyFiles.count(to) != 0)) {
+        return DefaultError();
+    }
+    files[to] = files[from];
+    files.erase(from);
+    if (hiddenFiles.erase(from) != 0) {
+        hiddenFiles.insert(to);
+    } else {
+        hiddenFiles.erase(to);
+    }
+    if (unflushed_.erase(from) != 0) {
+        unflushed_.insert(to);
+    } else {
+        unflushed_.erase(to);
+    }
+    // Written through: the journal with every name changed so far is on disk.
+    durableFiles_ = DiskView();
     return Completed();
 }
 
@@ -259,6 +389,7 @@ Status FakeHost::DeleteFile(const std::wstring& path) {
     }
     files.erase(path);
     hiddenFiles.erase(path);
+    unflushed_.erase(path);
     return Completed();
 }
 
@@ -276,6 +407,10 @@ Outcome<std::string> FakeHost::ReadFileBytes(const std::wstring& path) {
 Status FakeHost::WriteFileBytes(const std::wstring& path, const std::string& bytes) {
     calls.push_back(L"WriteFileBytes " + path);
     if (auto error = Forced(Op::WriteFileBytes)) {
+        if (BreaksOff(Op::WriteFileBytes) && files.count(path) != 0 && !InUse(path) &&
+            hiddenFiles.count(path) == 0 && readOnlyFiles.count(path) == 0) {
+            WriteUnflushed(path, bytes.substr(0, bytes.size() / 2));
+        }
         return *error;
     }
     if (FolderOf(path).empty() || missingFolders.count(FolderOf(path)) != 0) {
@@ -287,7 +422,8 @@ Status FakeHost::WriteFileBytes(const std::wstring& path, const std::string& byt
     if (readOnlyFiles.count(path) != 0 || hiddenFiles.count(path) != 0) {
         return DefaultError();
     }
-    files[path] = bytes;
+    WriteUnflushed(path, bytes);
+    Flush(path);
     return Completed();
 }
 
@@ -362,6 +498,18 @@ Status FakeHost::DeleteSetting(const std::wstring& application, const std::wstri
     if (settingsSections.erase(application + L"\\" + section) == 0) {
         return NotFound();
     }
+    return Completed();
+}
+
+Status FakeHost::FlushSettings(const std::wstring& application, const std::wstring& section) {
+    calls.push_back(L"FlushSettings " + application + L" | " + section);
+    if (auto error = Forced(Op::FlushSettings)) {
+        return *error;
+    }
+    if (!HasSection(application, section)) {
+        return NotFound();
+    }
+    durableSettings_ = settingsSections;
     return Completed();
 }
 

@@ -15,6 +15,7 @@ namespace qx::testing {
 inline const std::wstring kExcelFolder = L"C:\\Users\\Lin\\AppData\\Roaming\\Microsoft\\Excel";
 inline const std::wstring kStartup = kExcelFolder + L"\\XLSTART";
 inline const std::wstring kInstalled = kStartup + L"\\QxButton.xla";
+inline const std::wstring kStaging = kExcelFolder + L"\\QxButton.xla.QXSetup-staging";
 inline const std::wstring kProgram = L"D:\\Quorvale 数据";
 inline const std::wstring kSource = kProgram + L"\\安装.xla";
 inline const std::wstring kTemporary = L"C:\\Users\\Lin\\AppData\\Local\\Temp";
@@ -32,6 +33,7 @@ public:
         CloseAddin,
         FindFile,
         CopyFile,
+        MoveFileReplacing,
         MakeFileOrdinary,
         RestoreFileAttributes,
         DeleteFile,
@@ -45,6 +47,7 @@ public:
         ReadSetting,
         DeleteSetting,
         DeleteSettingKey,
+        FlushSettings,
         AskYesNo,
         Inform,
         Warn,
@@ -66,17 +69,36 @@ public:
     std::map<std::wstring, std::string> files;   // full path -> contents
     std::set<std::wstring> hiddenFiles;          // present, but not ordinary files
     std::set<std::wstring> readOnlyFiles;        // as on Windows: neither replaced nor deleted
-    std::set<std::wstring> lockedFiles;          // in use: cannot be deleted
+    std::set<std::wstring> lockedFiles;          // in use: cannot be deleted or renamed
+    std::set<std::wstring> otherVolumes;         // folders on a volume of their own
     std::set<std::wstring> missingFolders;       // every other folder exists
     std::set<std::wstring> settingsApplications; // application keys present
     std::map<std::wstring, std::map<std::wstring, std::wstring>> settingsSections; // "app\\sec"
     std::optional<std::int16_t> userAnswer = kAnswerYes; // nullopt: the box cannot be shown
-    // As CopyFileW can, a copy that fails leaves the destination half-written.
-    bool failedCopyLeavesPart = false;
     // Forced failures: the nth call (1-based) of an operation fails with this error.
     std::map<std::pair<Op, int>, HostError> failures;
+    // Failures that break off a write half-way, as a full disk does: the destination, opened to
+    // be overwritten, was emptied first and holds part of the bytes.
+    std::set<std::pair<Op, int>> breakingOff;
 
     void FailNth(Op op, int nth, HostError error) { failures[{op, nth}] = std::move(error); }
+    void BreakOffNth(Op op, int nth, HostError error) {
+        FailNth(op, nth, std::move(error));
+        breakingOff.insert({op, nth});
+    }
+
+    // --- Death and power ---
+    // The process dies before this call (1-based, counted over `ops`): from then on no call
+    // reaches the world. 0: it lives.
+    std::size_t diesBeforeCall = 0;
+    bool Dead() const { return dead_; }
+    // What the disk and the registry hold after a power cut at this moment, in the worst cases
+    // Windows allows: only what was flushed; or the registry's lazy writer got there, but not
+    // the file system's; or the file system's journal did (names and sizes), but not the data.
+    enum class PowerCut { OnlyFlushed, RegistryWritten, FileNamesLogged };
+    FakeHost AfterPowerCut(PowerCut cut) const;
+    // The same world for a new process: no failure planted, nothing recorded, alive.
+    FakeHost NextRun() const;
     void Fail(Op op, HostError error = DefaultError()) { FailNth(op, 1, std::move(error)); }
     static HostError DefaultError() { return HostError{5, L"拒绝访问。\r\n", false}; }
     // The attributes MakeFileOrdinary hands back, numbered as Windows numbers them.
@@ -104,6 +126,7 @@ public:
     Status CloseAddin(const ExcelApplicationHandle& excel, const std::wstring& name) override;
     Outcome<std::wstring> FindFile(const std::wstring& path) override;
     Status CopyFile(const std::wstring& source, const std::wstring& destination) override;
+    Status MoveFileReplacing(const std::wstring& from, const std::wstring& to) override;
     Outcome<std::uint32_t> MakeFileOrdinary(const std::wstring& path) override;
     Status RestoreFileAttributes(const std::wstring& path, std::uint32_t attributes) override;
     Status DeleteFile(const std::wstring& path) override;
@@ -120,6 +143,7 @@ public:
     Status DeleteSetting(const std::wstring& application, const std::wstring& section) override;
     Status DeleteSettingKey(const std::wstring& application, const std::wstring& section,
                             const std::wstring& key) override;
+    Status FlushSettings(const std::wstring& application, const std::wstring& section) override;
     Outcome<std::int16_t> AskYesNo(const std::wstring& prompt) override;
     Status Inform(const std::wstring& prompt) override;
     Status Warn(const std::wstring& prompt) override;
@@ -130,6 +154,17 @@ public:
 
 private:
     std::optional<HostError> Forced(Op op);
+    bool BreaksOff(Op op) const;
+    void WriteUnflushed(const std::wstring& path, std::string bytes);
+    void Flush(const std::wstring& path);
+    std::map<std::wstring, std::string> DiskView() const;
+
+    bool dead_ = false;
+    // Since the run's first call: what a power cut would leave of the files and the record.
+    bool durableTaken_ = false;
+    std::map<std::wstring, std::string> durableFiles_;
+    std::map<std::wstring, std::map<std::wstring, std::wstring>> durableSettings_;
+    std::set<std::wstring> unflushed_; // files whose bytes are still only in the cache
     bool InUse(const std::wstring& path) const;
     std::map<Op, int> callCounts_;
 };

@@ -4,6 +4,7 @@
 // it made after its failure failing too, which reaches every failure inside a rollback. Every
 // run is judged by rules about where it ended and what it said, never by the calls it made.
 #include "FakeHost.h"
+#include "InjectedWorlds.h"
 #include "installer/MainMod.h"
 #include "installer/Messages.h"
 
@@ -21,12 +22,6 @@ namespace {
 
 using Op = FakeHost::Op;
 
-const std::wstring kRecord = L"Tanrebo Software\\Merrowin";
-const std::wstring kWorkbook = kProgram + L"\\TORVA.xls";
-const std::wstring kOtherWorkbook = L"D:\\报表\\月报.xls"; // the user's own, open in Excel
-const std::string kNewAddin = "new add-in";
-const std::string kEarlierAddin = "earlier add-in";
-
 // The ways a call fails, as the platform reports them.
 struct Kind {
     const char* name;
@@ -37,9 +32,12 @@ const Kind kAccessDenied{"access denied", {5, L"拒绝访问。\r\n", false, fal
 const Kind kSharingViolation{"sharing violation",
                              {32, L"另一个程序正在使用此文件，进程无法访问。\r\n", false, false}};
 const Kind kReadOnly{"read-only", {5, L"拒绝访问。\r\n", false, true}};
-const Kind kRejected{"rejected", {0x80010001u, L"被呼叫方拒绝了呼叫。", false, false}};
+const Kind kRejected{"rejected", {0x80010001u, L"被呼叫方拒绝了呼叫。", false, false, true}};
 const Kind kPastDeadline{"past its deadline",
-                         {0x8001011Fu, L"此操作返回，因为超时期限已过。", false, false}};
+                         {0x8001011Fu, L"此操作返回，因为超时期限已过。", false, false, true}};
+// A rename cannot cross volumes (a start-up folder that is a mount point of another disk).
+const Kind kOtherVolume{"on another volume",
+                        {17, L"系统无法将文件移到不同的磁盘驱动器。\r\n", false, false}};
 // A copy that ran out of room half-way leaves part of the file behind, as CopyFileW can.
 const Kind kBrokeOff{"broke off half-way", {112, L"磁盘空间不足。\r\n", false, false}};
 
@@ -61,6 +59,9 @@ const std::vector<Call> kCalls = {
     {Op::CopyFile,
      "CopyFile",
      {&kNotFound, &kAccessDenied, &kSharingViolation, &kReadOnly, &kBrokeOff}},
+    {Op::MoveFileReplacing,
+     "MoveFileReplacing",
+     {&kAccessDenied, &kSharingViolation, &kReadOnly, &kOtherVolume}},
     {Op::MakeFileOrdinary, "MakeFileOrdinary", {&kAccessDenied, &kSharingViolation}},
     {Op::RestoreFileAttributes, "RestoreFileAttributes", {&kAccessDenied}},
     {Op::DeleteFile, "DeleteFile", {&kAccessDenied, &kSharingViolation, &kReadOnly}},
@@ -68,7 +69,7 @@ const std::vector<Call> kCalls = {
     {Op::ReadFileBytes, "ReadFileBytes", {&kAccessDenied, &kSharingViolation}},
     {Op::WriteFileBytes,
      "WriteFileBytes",
-     {&kNotFound, &kAccessDenied, &kSharingViolation, &kReadOnly}},
+     {&kNotFound, &kAccessDenied, &kSharingViolation, &kReadOnly, &kBrokeOff}},
     {Op::FileExists, "FileExists", {&kAccessDenied}},
     {Op::ApplicationFolder, "ApplicationFolder", {&kAccessDenied}},
     {Op::IsInTemporaryFolder, "IsInTemporaryFolder", {&kAccessDenied}},
@@ -76,6 +77,7 @@ const std::vector<Call> kCalls = {
     {Op::ReadSetting, "ReadSetting", {&kAccessDenied}},
     {Op::DeleteSetting, "DeleteSetting", {&kAccessDenied}},
     {Op::DeleteSettingKey, "DeleteSettingKey", {&kAccessDenied}},
+    {Op::FlushSettings, "FlushSettings", {&kAccessDenied}},
     {Op::AskYesNo, "AskYesNo", {&kAccessDenied}},
     {Op::Inform, "Inform", {&kAccessDenied}},
     {Op::Warn, "Warn", {&kAccessDenied}},
@@ -94,123 +96,11 @@ const Call& CallOf(Op op) {
     return *found;
 }
 
-void WriteEarlierRecord(FakeHost& h) {
-    h.settingsSections[kRecord] = {
-        {L"Path", L"E:\\旧版\\TORVA.xls"}, {L"Unit", L"Halvetri"}, {L"Theme", L"蓝色"}};
-}
-void InstallEarlier(FakeHost& h) {
-    h.files[kInstalled] = kEarlierAddin;
-    WriteEarlierRecord(h);
-}
-void OpenUsersExcel(FakeHost& h) {
-    h.usersExcelRunning = true;
-    h.excelWindowOpen = true;
-    h.files[kOtherWorkbook] = "the user's report";
-    h.openInUsersExcel.insert(kOtherWorkbook);
-}
-
-struct World {
-    const char* name;
-    void (*arrange)(FakeHost&);
-};
-const World kWorlds[] = {
-    {"nothing installed", [](FakeHost&) {}},
-    {"installed with its record", InstallEarlier},
-    {"an add-in without its record", [](FakeHost& h) { h.files[kInstalled] = kEarlierAddin; }},
-    {"a record without its add-in", WriteEarlierRecord},
-    {"a hidden, read-only leftover",
-     [](FakeHost& h) {
-         h.files[kInstalled] = "leftover";
-         h.hiddenFiles.insert(kInstalled);
-         h.readOnlyFiles.insert(kInstalled);
-     }},
-    {"a read-only add-in with its record",
-     [](FakeHost& h) {
-         InstallEarlier(h);
-         h.readOnlyFiles.insert(kInstalled);
-     }},
-    {"the user's Excel open, nothing installed", OpenUsersExcel},
-    // Installed, but closed there by the user: a failure must not open it.
-    {"the user's Excel open, the add-in installed but not loaded there",
-     [](FakeHost& h) {
-         InstallEarlier(h);
-         OpenUsersExcel(h);
-     }},
-    {"the user's Excel open with the add-in loaded",
-     [](FakeHost& h) {
-         InstallEarlier(h);
-         OpenUsersExcel(h);
-         h.openInUsersExcel.insert(kInstalled);
-     }},
-    {"the user's Excel busy with the add-in loaded",
-     [](FakeHost& h) {
-         InstallEarlier(h);
-         OpenUsersExcel(h);
-         h.openInUsersExcel.insert(kInstalled);
-         h.usersExcelAnswers = false;
-     }},
-};
-
-// The toggle cannot be quiet: its question needs someone to answer it.
-struct Mode {
-    const char* name;
-    RunMode mode;
-    bool quiet;
-    std::int16_t answer;
-};
-const Mode kModes[] = {
-    {"toggle answered Yes", RunMode::Toggle, false, kAnswerYes},
-    {"toggle answered No", RunMode::Toggle, false, kAnswerNo},
-    {"/install", RunMode::Install, false, kAnswerYes},
-    {"/install /quiet", RunMode::Install, true, kAnswerYes},
-    {"/uninstall", RunMode::Uninstall, false, kAnswerYes},
-    {"/uninstall /quiet", RunMode::Uninstall, true, kAnswerYes},
-    {"/status", RunMode::StatusQuery, false, kAnswerYes},
-    {"/status /quiet", RunMode::StatusQuery, true, kAnswerYes},
-};
-
 struct Fault {
     Op op;
     int nth;
     const Kind* kind;
 };
-
-// What a run may change: the add-in, the record, and what the user's Excel has open.
-struct State {
-    std::optional<std::string> addin;
-    bool hidden = false;
-    bool readOnly = false;
-    std::map<std::wstring, std::wstring> record;
-    bool loaded = false;
-    std::set<std::wstring> otherWorkbooks;
-
-    bool SameAddin(const State& o) const {
-        return addin == o.addin && hidden == o.hidden && readOnly == o.readOnly;
-    }
-    bool Visible() const { return addin && !hidden; }
-    bool HasRecord() const { return record.count(L"Path") != 0 && record.count(L"Unit") != 0; }
-    bool Installed() const {
-        return addin == kNewAddin && !hidden && !readOnly && record.count(L"Path") != 0 &&
-               record.at(L"Path") == kWorkbook && record.count(L"Unit") != 0 &&
-               record.at(L"Unit") == L"Halvetri";
-    }
-};
-
-State StateOf(const FakeHost& h) {
-    State s;
-    if (const auto found = h.files.find(kInstalled); found != h.files.end()) {
-        s.addin = found->second;
-    }
-    s.hidden = h.hiddenFiles.count(kInstalled) != 0;
-    s.readOnly = h.readOnlyFiles.count(kInstalled) != 0;
-    if (const auto found = h.settingsSections.find(kRecord); found != h.settingsSections.end()) {
-        s.record = found->second;
-    }
-    s.loaded = h.openInUsersExcel.count(kInstalled) != 0;
-    s.otherWorkbooks = h.openInUsersExcel;
-    s.otherWorkbooks.erase(kInstalled);
-    return s;
-}
 
 struct InjectedRun {
     const Mode* mode;
@@ -230,6 +120,11 @@ struct InjectedRun {
         return std::count_if(host.calls.begin(), host.calls.end(),
                              [&](const std::wstring& c) { return c.rfind(prefix, 0) == 0; });
     }
+    bool Failed(Op op) const {
+        return std::any_of(faults.begin(), faults.end(), [&](const Fault& f) {
+            return f.op == op && std::count(host.ops.begin(), host.ops.end(), op) >= f.nth;
+        });
+    }
     bool LogHas(const std::wstring& part) const {
         return std::any_of(host.logLines.begin(), host.logLines.end(), [&](const std::wstring& l) {
             return l.find(part) != std::wstring::npos;
@@ -248,13 +143,13 @@ struct InjectedRun {
 };
 
 InjectedRun Execute(const Mode& mode, const World& world, std::vector<Fault> faults) {
-    InjectedRun run{&mode, &world, std::move(faults), FakeHost(), {}, {}, -1};
-    run.host.files[kSource] = kNewAddin;
-    world.arrange(run.host);
-    run.host.userAnswer = mode.answer;
+    InjectedRun run{&mode, &world, std::move(faults), Arranged(world, mode), {}, {}, -1};
     for (const Fault& f : run.faults) {
-        run.host.FailNth(f.op, f.nth, f.kind->error);
-        run.host.failedCopyLeavesPart |= f.kind == &kBrokeOff;
+        if (f.kind == &kBrokeOff) {
+            run.host.BreakOffNth(f.op, f.nth, f.kind->error);
+        } else {
+            run.host.FailNth(f.op, f.nth, f.kind->error);
+        }
     }
     run.before = StateOf(run.host);
     MainMod mainMod(run.host, {mode.mode, mode.quiet});
@@ -266,12 +161,13 @@ InjectedRun Execute(const Mode& mode, const World& world, std::vector<Fault> fau
 
 // The next run, once the user has closed Excel, still installs or removes what this one left.
 bool NextRunHandles(const InjectedRun& r, RunMode mode) {
-    FakeHost next = r.host;
-    next.failures.clear();
-    next.failedCopyLeavesPart = false;
+    FakeHost next = r.host.NextRun();
     next.usersExcelRunning = false;
     next.excelWindowOpen = false;
     next.openInUsersExcel.clear();
+    // The user, told why, puts the program back beside its add-in in a folder of its own.
+    next.programFolder = kProgram;
+    next.files[kSource] = kNewAddin;
     MainMod mainMod(next, {mode, true});
     mainMod.Main();
     const State s = StateOf(next);
@@ -375,6 +271,42 @@ const Rule kRules[] = {
                 std::count_if(log.begin(), log.end(), [](const std::wstring& l) {
                     return l.rfind(L"Exit code ", 0) == 0;
                 }) == 1;
+     }},
+    {"an install from a folder that cannot install is refused, changing nothing, and says why",
+     [](const InjectedRun& r) {
+         const bool installs = r.mode->mode == RunMode::Install ||
+                               (r.mode->mode == RunMode::Toggle && !r.AskedForRemoval());
+         if (!r.world->refusal || !installs || r.Failed(Op::IsInTemporaryFolder)) {
+             return true; // a look that failed cannot tell
+         }
+         return r.exitCode != 0 && r.Unchanged() &&
+                (!r.faults.empty() || r.LogHas(L"Failed: " + std::wstring(r.world->refusal)));
+     }},
+    {"what the box and the log say stayed really stayed",
+     [](const InjectedRun& r) {
+         const bool addinStayed = !r.after.SameAddin(r.before);
+         const bool recordStayed = r.after.record != r.before.record;
+         const bool closedStayed = r.before.loaded && !r.after.loaded;
+         return (addinStayed || (!r.LogHas(L"Not undone: the add-in stayed in " + kStartup) &&
+                                 !r.WarnedWith(L"仍留在"))) &&
+                (recordStayed || (!r.LogHas(L"Not undone: the record") &&
+                                  !r.WarnedWith(L"设置记录未能恢复原样"))) &&
+                (closedStayed || (!r.LogHas(L"Not undone: the add-in stayed closed") &&
+                                  !r.WarnedWith(L"加载项已在 Excel 中关闭")));
+     }},
+    {"a quiet run's log claims no box or window shown",
+     [](const InjectedRun& r) {
+         return !r.ShowsNothing() ||
+                std::none_of(
+                    r.host.logLines.begin(), r.host.logLines.end(), [](const std::wstring& l) {
+                        for (const wchar_t* shown : {L"Show: ", L"Show the success window",
+                                                     L"Show it: ", L"Ask whether to uninstall"}) {
+                            if (l.rfind(shown, 0) == 0) {
+                                return true;
+                            }
+                        }
+                        return false;
+                    });
      }},
     {"the log names every failed call with its error",
      [](const InjectedRun& r) {

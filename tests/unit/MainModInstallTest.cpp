@@ -22,22 +22,27 @@ protected:
     FakeHost host;
 };
 
-TEST_F(InstallTest, CopiesTheAddinRecordsTheWorkbookThenOpensTheWindowInThatOrder) {
+// The add-in is written beside the start-up folder, the record is written and flushed, and only
+// then does one rename put the add-in in place.
+TEST_F(InstallTest, StagesTheAddinRecordsTheWorkbookThenRenamesItInPlace) {
     Run();
 
     EXPECT_THAT(
         host.calls,
-        ElementsAre(
-            L"RunsAsDesktopUser", L"ExcelWindowOpen", L"AttachToRunningExcel",
-            L"AcquireExcelApplication", L"ReadStartupPath", L"FindFile " + kInstalled,
-            L"ApplicationFolder", L"FileExists " + kSource, L"IsInTemporaryFolder " + kProgram,
-            L"ReadFileBytes " + kInstalled, L"ReadSetting Tanrebo Software | Merrowin | Path",
-            L"ReadSetting Tanrebo Software | Merrowin | Unit", L"ApplicationFolder",
-            L"CreateFolder " + kStartup, L"MakeFileOrdinary " + kInstalled,
-            L"CopyFile " + kSource + L" -> " + kInstalled, L"ApplicationFolder",
-            L"SaveSetting Tanrebo Software | Merrowin | Path = " + kProgram + L"\\TORVA.xls",
-            L"SaveSetting Tanrebo Software | Merrowin | Unit = Halvetri", L"ShowSuccessWindow"));
+        ElementsAre(L"RunsAsDesktopUser", L"ExcelWindowOpen", L"AttachToRunningExcel",
+                    L"AcquireExcelApplication", L"ReadStartupPath", L"MakeFileOrdinary " + kStaging,
+                    L"FindFile " + kInstalled, L"ApplicationFolder", L"FileExists " + kSource,
+                    L"IsInTemporaryFolder " + kProgram, L"ReadFileBytes " + kInstalled,
+                    L"ReadSetting Tanrebo Software | Merrowin | Path",
+                    L"ReadSetting Tanrebo Software | Merrowin | Unit", L"CreateFolder " + kStartup,
+                    L"CopyFile " + kSource + L" -> " + kStaging,
+                    L"SaveSetting Tanrebo Software | Merrowin | Path = " + kProgram +
+                        L"\\TORVA.xls",
+                    L"SaveSetting Tanrebo Software | Merrowin | Unit = Halvetri",
+                    L"FlushSettings Tanrebo Software | Merrowin", L"MakeFileOrdinary " + kInstalled,
+                    L"MoveFileReplacing " + kStaging + L" -> " + kInstalled, L"ShowSuccessWindow"));
     EXPECT_EQ(host.files[kInstalled], "add-in bytes");
+    EXPECT_EQ(host.files.count(kStaging), 0u);
     EXPECT_TRUE(host.successWindowShown);
     EXPECT_TRUE(host.shownMessages.empty());
 }
@@ -83,7 +88,9 @@ TEST_F(InstallTest, ProgramOnADriveRootJoinsWithOneSeparator) {
 
     Run();
 
-    EXPECT_THAT(host.calls, Contains(L"CopyFile Q:\\安装.xla -> X:\\QxButton.xla"));
+    // With no folder above the start-up folder, the add-in is staged in it.
+    EXPECT_THAT(host.calls, Contains(L"MoveFileReplacing X:\\QxButton.xla.QXSetup-staging -> "
+                                     L"X:\\QxButton.xla"));
     EXPECT_EQ(host.Setting(L"Tanrebo Software", L"Merrowin", L"Path"), L"Q:\\TORVA.xls");
     EXPECT_EQ(host.files[L"X:\\QxButton.xla"], "from the root");
 }
@@ -122,67 +129,73 @@ TEST_P(InstallFailureTest, StopsReportsAndLeavesNoHalfInstall) {
     EXPECT_EQ(host.Setting(L"Tanrebo Software", L"Merrowin", L"Unit"), L"<absent>");
 }
 
+const std::wstring kPutBackPath = L"DeleteSettingKey Tanrebo Software | Merrowin | Path";
+const std::wstring kPutBackUnit = L"DeleteSettingKey Tanrebo Software | Merrowin | Unit";
+const std::wstring kFlush = L"FlushSettings Tanrebo Software | Merrowin";
+const std::wstring kDeleteStaging = L"DeleteFile " + kStaging;
+
 INSTANTIATE_TEST_SUITE_P(
     EachInstallStep, InstallFailureTest,
-    ::testing::Values(InstallFailure{"ProgramFolderUnknown",
-                                     Op::ApplicationFolder,
-                                     2,
-                                     false,
-                                     false,
-                                     {L"ApplicationFolder", L"Warn " + kAccessDenied}},
-                      InstallFailure{"CopyFails",
-                                     Op::CopyFile,
-                                     1,
-                                     false,
-                                     false,
-                                     {L"CopyFile " + kSource + L" -> " + kInstalled,
-                                      L"DeleteFile " + kInstalled, L"Warn " + kAccessDenied}},
-                      InstallFailure{"ProgramFolderUnknownForThePath",
-                                     Op::ApplicationFolder,
-                                     3,
-                                     false,
-                                     false,
-                                     {L"ApplicationFolder", L"DeleteFile " + kInstalled,
-                                      L"Warn " + kAccessDenied}},
-                      InstallFailure{"PathWriteRefused",
-                                     Op::SaveSetting,
-                                     1,
-                                     false,
-                                     false,
-                                     {L"SaveSetting Tanrebo Software | Merrowin | Path = " +
-                                          kProgram + L"\\TORVA.xls",
-                                      L"DeleteFile " + kInstalled, L"Warn " + kAccessDenied}},
-                      InstallFailure{"UnitWriteRefused",
-                                     Op::SaveSetting,
-                                     2,
-                                     false,
-                                     false,
-                                     {L"SaveSetting Tanrebo Software | Merrowin | Unit = Halvetri",
-                                      L"DeleteFile " + kInstalled,
-                                      L"DeleteSettingKey Tanrebo Software | Merrowin | Path",
-                                      L"Warn " + kAccessDenied}}),
+    ::testing::Values(
+        InstallFailure{"ProgramFolderUnknown",
+                       Op::ApplicationFolder,
+                       1,
+                       false,
+                       false,
+                       {L"ApplicationFolder", L"Warn " + kAccessDenied}},
+        InstallFailure{"CopyFails",
+                       Op::CopyFile,
+                       1,
+                       false,
+                       false,
+                       {L"CopyFile " + kSource + L" -> " + kStaging, kDeleteStaging,
+                        L"Warn " + kAccessDenied}},
+        InstallFailure{
+            "PathWriteRefused",
+            Op::SaveSetting,
+            1,
+            false,
+            false,
+            {L"SaveSetting Tanrebo Software | Merrowin | Path = " + kProgram + L"\\TORVA.xls",
+             kDeleteStaging, L"Warn " + kAccessDenied}},
+        InstallFailure{"UnitWriteRefused",
+                       Op::SaveSetting,
+                       2,
+                       false,
+                       false,
+                       {L"SaveSetting Tanrebo Software | Merrowin | Unit = Halvetri", kPutBackPath,
+                        kFlush, kDeleteStaging, L"Warn " + kAccessDenied}},
+        InstallFailure{
+            "RecordNotFlushed",
+            Op::FlushSettings,
+            1,
+            false,
+            false,
+            {kFlush, kPutBackPath, kPutBackUnit, kFlush, kDeleteStaging, L"Warn " + kAccessDenied}},
+        InstallFailure{"RenameRefused",
+                       Op::MoveFileReplacing,
+                       1,
+                       false,
+                       false,
+                       {L"MoveFileReplacing " + kStaging + L" -> " + kInstalled, kPutBackPath,
+                        kPutBackUnit, kFlush, kDeleteStaging, L"Warn " + kAccessDenied}}),
     [](const ::testing::TestParamInfo<InstallFailure>& param) { return param.param.name; });
 
-// A rollback that cannot take the add-in back out leaves it whole, with its record, and says so.
-TEST_F(InstallTest, AnAddinThatCannotBeTakenBackOutKeepsItsRecordAndTheUserIsTold) {
-    host.FailNth(Op::SaveSetting, 1, FakeHost::DefaultError());
-    host.FailNth(Op::DeleteFile, 1,
-                 HostError{32, L"另一个程序正在使用此文件，进程无法访问。", false});
+// A start-up folder that is another disk mounted in a folder: the add-in cannot be renamed into
+// it from beside it, and the run fails as any refused rename does.
+TEST_F(InstallTest, AStartupFolderOnAnotherVolumeFailsTheRunWithNothingChanged) {
+    host.otherVolumes.insert(kStartup);
 
     MainMod mainMod(host);
     mainMod.Main();
 
     EXPECT_EQ(mainMod.ExitCode(), 1603);
-    EXPECT_EQ(host.files[kInstalled], "add-in bytes");
-    EXPECT_EQ(host.Setting(L"Tanrebo Software", L"Merrowin", L"Path"), kProgram + L"\\TORVA.xls");
-    EXPECT_EQ(host.Setting(L"Tanrebo Software", L"Merrowin", L"Unit"), L"Halvetri");
-    EXPECT_FALSE(host.successWindowShown);
-    EXPECT_THAT(
-        host.shownMessages,
-        ElementsAre(L"Warn: Quorvale安装失败：拒绝访问。未能完全撤销：文件“QxButton.xla”仍留在“" +
-                    kStartup + L"”中；设置记录未能恢复原样。   "));
-    EXPECT_THAT(host.logLines, Contains(L"Not undone: the add-in stayed in " + kStartup +
-                                        L" as this run left it"));
+    EXPECT_EQ(host.files.count(kInstalled), 0u);
+    EXPECT_EQ(host.files.count(kStaging), 0u);
+    EXPECT_EQ(host.Setting(L"Tanrebo Software", L"Merrowin", L"Path"), L"<absent>");
+    EXPECT_EQ(host.Setting(L"Tanrebo Software", L"Merrowin", L"Unit"), L"<absent>");
+    EXPECT_THAT(host.shownMessages,
+                ElementsAre(L"Warn: Quorvale安装失败：系统无法将文件移到不同的磁盘驱动器。   "));
 }
 
 TEST_F(InstallTest, TheCopysOwnFailureIsReportedWithThePlatformsDescription) {
@@ -246,8 +259,7 @@ INSTANTIATE_TEST_SUITE_P(
         StartupFolderUnknown{"ExcelNotInstalled",
                              [](FakeHost& h) { h.excelInstalled = false; },
                              {L"RunsAsDesktopUser", L"ExcelWindowOpen", L"AttachToRunningExcel",
-                              L"AcquireExcelApplication", L"ReadStartupPath <empty handle>",
-                              kWarnFolder}},
+                              L"AcquireExcelApplication", kWarnFolder}},
         StartupFolderUnknown{"StartupPathUnreadable",
                              [](FakeHost& h) { h.Fail(Op::ReadStartupPath); },
                              {L"RunsAsDesktopUser", L"ExcelWindowOpen", L"AttachToRunningExcel",

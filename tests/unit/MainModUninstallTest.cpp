@@ -37,6 +37,8 @@ protected:
     FakeHost host;
 };
 
+// The add-in leaves the start-up folder by a rename, which reaches the disk before the record's
+// removal can; only then is it deleted.
 TEST_F(UninstallTest, YesRemovesTheAddinThenTheRecordThenSaysSo) {
     host.userAnswer = kAnswerYes;
 
@@ -45,9 +47,12 @@ TEST_F(UninstallTest, YesRemovesTheAddinThenTheRecordThenSaysSo) {
     EXPECT_THAT(host.calls,
                 ElementsAre(L"RunsAsDesktopUser", L"ExcelWindowOpen", L"AttachToRunningExcel",
                             L"AcquireExcelApplication", L"ReadStartupPath",
-                            L"FindFile " + kInstalled, kQuestion, L"DeleteFile " + kInstalled,
-                            L"DeleteSetting Tanrebo Software | Merrowin", kNotice));
+                            L"MakeFileOrdinary " + kStaging, L"FindFile " + kInstalled, kQuestion,
+                            L"MoveFileReplacing " + kInstalled + L" -> " + kStaging,
+                            L"DeleteFile " + kStaging, L"DeleteSetting Tanrebo Software | Merrowin",
+                            kNotice));
     EXPECT_EQ(host.files.count(kInstalled), 0u);
+    EXPECT_EQ(host.files.count(kStaging), 0u);
     EXPECT_FALSE(host.HasSection(L"Tanrebo Software", L"Merrowin"));
     EXPECT_EQ(host.settingsApplications.count(L"Tanrebo Software"), 1u);
     EXPECT_FALSE(host.successWindowShown);
@@ -89,9 +94,10 @@ TEST_F(UninstallTest, AFailedExistenceTestLeadsToTheQuestion) {
 
     Run();
 
-    EXPECT_THAT(host.calls, ElementsAre(L"RunsAsDesktopUser", L"ExcelWindowOpen",
-                                        L"AttachToRunningExcel", L"AcquireExcelApplication",
-                                        L"ReadStartupPath", L"FindFile " + kInstalled, kQuestion));
+    EXPECT_THAT(host.calls,
+                ElementsAre(L"RunsAsDesktopUser", L"ExcelWindowOpen", L"AttachToRunningExcel",
+                            L"AcquireExcelApplication", L"ReadStartupPath",
+                            L"MakeFileOrdinary " + kStaging, L"FindFile " + kInstalled, kQuestion));
 }
 
 // An add-in that cannot be removed keeps its record, and the user is told what stopped the
@@ -168,7 +174,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 // The uninstall path never runs on into the install path, whatever happened on it.
 TEST_F(UninstallTest, NeverRunsOnIntoTheInstallPath) {
-    for (const Op failing : {Op::DeleteFile, Op::DeleteSetting, Op::Inform}) {
+    for (const Op failing :
+         {Op::MoveFileReplacing, Op::DeleteFile, Op::DeleteSetting, Op::Inform}) {
         FakeHost fresh;
         fresh.files = host.files;
         fresh.settingsSections = host.settingsSections;
@@ -179,6 +186,7 @@ TEST_F(UninstallTest, NeverRunsOnIntoTheInstallPath) {
         for (const auto& call : fresh.calls) {
             EXPECT_EQ(call.rfind(L"CopyFile", 0), std::wstring::npos)
                 << "after a failed op " << static_cast<int>(failing);
+            EXPECT_EQ(call.rfind(L"MoveFileReplacing " + kStaging, 0), std::wstring::npos);
             EXPECT_EQ(call.rfind(L"SaveSetting", 0), std::wstring::npos);
         }
         EXPECT_FALSE(fresh.successWindowShown);

@@ -170,13 +170,15 @@ TEST_F(ProfileStateTest, ALeftoverThatStaysReadOnlyFailsTheInstallWithTheCopysRe
     host.files[kInstalled] = "stale";
     host.hiddenFiles.insert(kInstalled);
     host.readOnlyFiles.insert(kInstalled);
-    host.Fail(Op::MakeFileOrdinary, HostError{1, L"函数不正确。\r\n", false});
+    // The first clears a staging file a killed run may have left; the second, the leftover.
+    host.FailNth(Op::MakeFileOrdinary, 2, HostError{1, L"函数不正确。\r\n", false});
 
     Run();
 
     EXPECT_THAT(host.shownMessages, ElementsAre(L"Warn: Quorvale安装失败：拒绝访问。   "));
     EXPECT_EQ(host.files[kInstalled], "stale");
-    EXPECT_TRUE(host.settingsSections.empty());
+    EXPECT_EQ(host.Setting(L"Tanrebo Software", L"Merrowin", L"Path"), L"<absent>");
+    EXPECT_EQ(host.Setting(L"Tanrebo Software", L"Merrowin", L"Unit"), L"<absent>");
     EXPECT_FALSE(host.successWindowShown);
 }
 

@@ -135,10 +135,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         FailedUpdate{"CopyRefused", [](FakeHost& h) { h.Fail(Op::CopyFile); }, kEarlierPath},
         FailedUpdate{"CopyBrokeOffHalfWay",
-                     [](FakeHost& h) {
-                         h.Fail(Op::CopyFile);
-                         h.failedCopyLeavesPart = true;
-                     },
+                     [](FakeHost& h) { h.BreakOffNth(Op::CopyFile, 1, FakeHost::DefaultError()); },
                      kEarlierPath},
         FailedUpdate{"SourceMissing", [](FakeHost& h) { h.files.erase(kSource); }, kEarlierPath},
         FailedUpdate{"PathWriteRefused",
@@ -327,12 +324,14 @@ TEST_F(RunModeTest, TheLogHasALineForEachStepWithItsOutcome) {
         L"Excel's start-up folder: " + kStartup,
         L"Excel used: one started for this run",
         L"Look for " + kInstalled + L": not installed",
-        L"Look for " + kSource + L": there",
         L"Find the program's folder: done",
+        L"Look for " + kSource + L": there",
         L"Create " + kStartup + L" if missing: done",
-        L"Copy " + kSource + L" to " + kInstalled + L": done",
+        L"Copy " + kSource + L" to " + kStaging + L": done",
         L"Record Path = " + kProgram + L"\\TORVA.xls: done",
         L"Record Unit = Halvetri: done",
+        L"Write the record to disk: done",
+        L"Move " + kStaging + L" to " + kInstalled + L": done",
     };
     EXPECT_EQ(host.logLines, expected);
 }
@@ -346,8 +345,8 @@ TEST_F(RunModeTest, TheLogGivesAFailuresNumberAndDescriptionAndWhatWasPutBack) {
 
     EXPECT_THAT(host.logLines, Contains(L"Record Unit = Halvetri: failed, error 1021: "
                                         L"无法在易失性父项下创建稳定子项。"));
-    EXPECT_THAT(host.logLines, Contains(L"Put the earlier add-in back: done"));
     EXPECT_THAT(host.logLines, Contains(L"Put back the record's Path: done"));
+    EXPECT_THAT(host.logLines, Contains(L"Delete " + kStaging + L": done"));
     ASSERT_FALSE(host.logLines.empty());
     EXPECT_EQ(host.logLines.back(),
               L"Failed: Quorvale安装失败：无法在易失性父项下创建稳定子项。   ");

@@ -1,0 +1,63 @@
+// The starting worlds and the modes that the fault and kill injectors run, and what a run may
+// change in them.
+#pragma once
+
+#include "FakeHost.h"
+#include "installer/CommandLine.h"
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+
+namespace qx::testing {
+
+inline const std::wstring kRecord = L"Tanrebo Software\\Merrowin";
+inline const std::wstring kWorkbook = kProgram + L"\\TORVA.xls";
+inline const std::wstring kOtherWorkbook = L"D:\\报表\\月报.xls"; // the user's own, open in Excel
+inline const std::string kNewAddin = "new add-in";
+inline const std::string kEarlierAddin = "earlier add-in";
+
+struct World {
+    const char* name;
+    void (*arrange)(FakeHost&);
+    // What an install from this world's program folder must be refused with, before anything
+    // changes; nullptr where it can install.
+    const wchar_t* refusal = nullptr;
+};
+extern const World kWorlds[14];
+
+// The toggle cannot be quiet: its question needs someone to answer it.
+struct Mode {
+    const char* name;
+    RunMode mode;
+    bool quiet;
+    std::int16_t answer;
+};
+extern const Mode kModes[8];
+
+// What a run may change: the add-in, the record, and what the user's Excel has open.
+struct State {
+    std::optional<std::string> addin;
+    bool hidden = false;
+    bool readOnly = false;
+    std::map<std::wstring, std::wstring> record;
+    bool loaded = false;
+    std::set<std::wstring> otherWorkbooks;
+    std::wstring workbook; // what the record names once the program beside it is installed
+
+    bool SameAddin(const State& o) const {
+        return addin == o.addin && hidden == o.hidden && readOnly == o.readOnly;
+    }
+    bool Visible() const { return addin && !hidden; }
+    bool HasRecord() const { return record.count(L"Path") != 0 && record.count(L"Unit") != 0; }
+    bool Installed() const;
+};
+
+State StateOf(const FakeHost& h);
+
+// A world ready for a run: the program's add-in beside it, then the world's own arrangement.
+FakeHost Arranged(const World& world, const Mode& mode);
+
+} // namespace qx::testing
