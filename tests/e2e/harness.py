@@ -589,12 +589,14 @@ class Prefix:
             raise HarnessError("Excel's global class was not registered")
 
     def configure_standin(self, startup_path=None, fail=None, log=None, register_delay_ms=None,
-                          reject_calls_ms=None, stall_calls_ms=None, fail_with=None):
+                          reject_calls_ms=None, stall_calls_ms=None, fail_with=None, hang=None):
         """What the stand-in Excel does from its next call on; log is a Unix path. Unset
         settings mean: empty start-up path, nothing fails, no log, no delay. reject_calls_ms
         and stall_calls_ms make the user's Excel busy from the next call it gets: rejecting
         every call for that long, or holding up that one call without an answer. fail_with:
-        the description of the failure, line breaks included."""
+        the description of the failure, line breaks included. hang: "CreateInstance" or
+        "StartupPath", from which the stand-in then never returns (it gives up after HOLD, so
+        that no server outlives a test that died)."""
         settings = {
             "StartupPath": startup_path,
             "Fail": fail,
@@ -607,6 +609,8 @@ class Prefix:
             else "%s:%d" % (uuid.uuid4().hex, reject_calls_ms),
             "StallCalls": None if stall_calls_ms is None
             else "%s:%d" % (uuid.uuid4().hex, stall_calls_ms),
+            "Hang": hang,
+            "HangMs": None if hang is None else str(int(HOLD * 1000)),
         }
         lines = ["[StandInExcel]"] + [
             "%s=%s" % (name, value) for name, value in settings.items() if value is not None

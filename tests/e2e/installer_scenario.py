@@ -83,12 +83,13 @@ class InstallerScenario:
         self.prefix.watched = self.prefix.start(exe or self.program_win + "\\QXSetup.exe")
         return self.prefix.watched
 
-    def run(self, *args, **standin):
+    def run(self, *args, timeout=WAIT, **standin):
         """Starts QXSetup.exe by its Windows path with a command line; the result's exit_code()
-        is the whole code."""
+        is the whole code. timeout bounds the wait for its end, in seconds."""
         self.prefix.configure_standin(startup_path=self.prefix.win_path(self.startup),
                                       log=self.log, **standin)
-        self.prefix.watched = self.prefix.run(self.program_win + "\\QXSetup.exe", args)
+        self.prefix.watched = self.prefix.run(self.program_win + "\\QXSetup.exe", args,
+                                              timeout=timeout)
         return self.prefix.watched
 
     def open_users_excel(self, registered=True):

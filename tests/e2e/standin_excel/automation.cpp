@@ -1,6 +1,7 @@
 #include "automation.h"
 
 #include "event_log.h"
+#include "hang.h"
 #include "open_workbooks.h"
 #include "server_lifetime.h"
 #include "settings.h"
@@ -332,6 +333,7 @@ protected:
             V_DISPATCH(result) = this;
             return S_OK;
         case dispid_startup_path:
+            hang_if_asked(L"StartupPath");
             return put_text(result, startup_path());
         case dispid_workbooks:
             return put_object(result, make<WorkbooksObject>());

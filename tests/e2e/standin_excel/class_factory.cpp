@@ -1,6 +1,7 @@
 #include "class_factory.h"
 
 #include "automation.h"
+#include "hang.h"
 #include "server_lifetime.h"
 
 #include "host/ScopedWin.h"
@@ -46,6 +47,7 @@ public:
         *out = nullptr;
         if (outer)
             return CLASS_E_NOAGGREGATION;
+        hang_if_asked(L"CreateInstance");
         const qx::ComPtr<IDispatch> object = create_object(kind_);
         if (!object)
             return E_OUTOFMEMORY;

@@ -48,10 +48,29 @@ std::wstring startup_path() {
     return read_setting(L"StartupPath");
 }
 
+namespace {
+
+bool setting_names(const wchar_t* name, std::wstring_view wanted) {
+    const std::wstring named = read_setting(name);
+    return CompareStringOrdinal(named.data(), static_cast<int>(named.size()), wanted.data(),
+                                static_cast<int>(wanted.size()), TRUE) == CSTR_EQUAL;
+}
+
+// Far past any test, yet bounded: a server left behind by a test that died ends by itself.
+constexpr DWORD default_hang_ms = 600000;
+
+} // namespace
+
 bool should_fail(std::wstring_view property) {
-    const std::wstring failing = read_setting(L"Fail");
-    return CompareStringOrdinal(failing.data(), static_cast<int>(failing.size()), property.data(),
-                                static_cast<int>(property.size()), TRUE) == CSTR_EQUAL;
+    return setting_names(L"Fail", property);
+}
+
+bool should_hang(std::wstring_view where) {
+    return setting_names(L"Hang", where);
+}
+
+DWORD hang_ms() {
+    return GetPrivateProfileIntW(section, L"HangMs", default_hang_ms, settings_file().c_str());
 }
 
 std::wstring fail_description() {

@@ -20,6 +20,10 @@ std::wstring fail_description();
 std::wstring log_path();
 // How long a slow Excel takes from its start to offering its classes.
 DWORD register_delay_ms();
+// True when the test wants this server never to return from `where` ("CreateInstance",
+// "StartupPath"): it then sleeps for hang_ms, far past any test but not for ever.
+bool should_hang(std::wstring_view where);
+DWORD hang_ms();
 
 // A time during which the user's Excel is busy, from the first call it gets after the test
 // asked for it: the test names each request anew, so that one request is served once.
