@@ -5,8 +5,10 @@ enable_language(RC)
 include(${CMAKE_CURRENT_LIST_DIR}/Reproducible.cmake)
 
 # What every piece of the shipped program is compiled with. No exceptions and no RTTI: the
-# code uses neither, and either would link the runtime's unwinder. One thread, so function-local
-# statics need no locks. Link-time optimisation, because the many small string joins of the
+# code uses neither, and either would link the runtime's unwinder. Function-local statics keep
+# their thread-safe start, since the Excel thread runs beside the window's; none has a run-time
+# initialiser, whose guard would link the runtime's exception machinery (41 KB: the size check
+# in tests/pe fails). Link-time optimisation, because the many small string joins of the
 # sequence and its log otherwise repeat the same inlined code in every function (61 KB
 # against 69 KB). No identical-code folding: with it, mingw-w64's gcc 12 stopped with an internal
 # compiler error at link time (binds_to_current_def_p, in whichever pass met a folded alias
@@ -15,7 +17,7 @@ function(qx_program_code target)
     set_property(TARGET ${target} PROPERTY INTERPROCEDURAL_OPTIMIZATION TRUE)
     target_compile_definitions(${target} PRIVATE UNICODE _UNICODE WINVER=0x0601 _WIN32_WINNT=0x0601)
     target_compile_options(${target} PRIVATE -municode -fno-exceptions -fno-rtti
-                                             -fno-threadsafe-statics -fno-asynchronous-unwind-tables
+                                             -fno-asynchronous-unwind-tables
                                              -ffunction-sections -fdata-sections -fno-ipa-icf)
 endfunction()
 

@@ -40,7 +40,7 @@ inline constexpr wchar_t kUsage[] =
     L"/install\t安装，不作询问；已安装时以本程序旁的“安装.xla”更新。\r\n"
     L"/uninstall\t卸载加载项及其设置，不作询问。\r\n"
     L"/status\t不做任何更改，只以退出代码说明是否已安装。\r\n"
-    L"/quiet\t与 /install 或 /uninstall 同用：不显示任何提示或窗口。\r\n"
+    L"/quiet\t与 /install、/uninstall 或 /status 同用：不显示任何提示或窗口。\r\n"
     L"/log <文件>\t把每一步及其结果追加写入该 UTF-8 日志文件。\r\n"
     L"/? 或 /help\t显示本说明。\r\n"
     L"\r\n"

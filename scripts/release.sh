@@ -149,16 +149,29 @@ fi
 # The package holds the exe as released, signature and all, and is itself signed the same way.
 if $packaging; then
     echo "Building $package_name"
+    mkdir "$work/built"
+    built_package=$work/built/$package_name
     SOURCE_DATE_EPOCH=$pe_time_stamp /usr/bin/python3 package/build_msi.py --exe "$release" \
-        --addin "$addin" --workbook "$workbook" --output "$work/built.msi" >"$work/package.log" 2>&1 ||
+        --addin "$addin" --workbook "$workbook" --output "$built_package" \
+        --identity "$work/package.identity" >"$work/package.log" 2>&1 ||
         show_log_and_fail "$work/package.log" "building $package_name failed"
-    package_identity=$(sed -n 's/^.*: version \(.*\), product code \(.*\)$/Windows Installer version \1, product code \2/p' "$work/package.log")
-    [[ -n $package_identity ]] || show_log_and_fail "$work/package.log" "build_msi.py did not name the package's version"
+    # The builder's identity of the package, key=value: file, version, product_code, sha256.
+    declare -A package=()
+    while IFS='=' read -r name value; do
+        package[$name]=$value
+    done <"$work/package.identity"
+    for name in file version product_code sha256; do
+        [[ -n ${package[$name]:-} ]] || fail "build_msi.py's identity of the package has no $name"
+    done
+    [[ ${package[file]} == "$package_name" ]] || fail "build_msi.py named the package ${package[file]}, not $package_name"
+    package_built_hash=$(sha256sum "$built_package" | cut -d ' ' -f 1)
+    [[ ${package[sha256]} == "$package_built_hash" ]] || fail "build_msi.py's SHA-256 of the package is not that of the file it wrote"
+    package_identity="Windows Installer version ${package[version]}, product code ${package[product_code]}"
     if ((${#signing[@]})); then
         # The extended signature also covers the streams' metadata, as signtool's does.
-        sign_and_verify "$work/built.msi" "$work/$package_name" -add-msi-dse
+        sign_and_verify "$built_package" "$work/$package_name" -add-msi-dse
     else
-        cp "$work/built.msi" "$work/$package_name"
+        cp "$built_package" "$work/$package_name"
     fi
 fi
 
@@ -176,7 +189,6 @@ echo "$release_hash  QXSetup.exe" >"$stage/SHA256SUMS"
 if $packaging; then
     cp "$work/$package_name" "$stage/$package_name"
     package_hash=$(sha256sum "$stage/$package_name" | cut -d ' ' -f 1)
-    package_built_hash=$(sha256sum "$work/built.msi" | cut -d ' ' -f 1)
     echo "$package_hash  $package_name" >>"$stage/SHA256SUMS"
     package_line="$package_name, $package_identity
 Package SHA-256: $package_hash  $package_name

@@ -6,6 +6,9 @@ namespace qx {
 
 namespace {
 
+// Looked up on each call rather than kept in a function-local static: the window asks a few
+// times in its life, and a static with a run-time initialiser would need the C++ runtime's
+// thread-safe guard, which brings its exception machinery with it.
 template <typename Function> Function User32Function(const char* name) {
     const HMODULE user32 = GetModuleHandleW(L"user32.dll");
     return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(user32, name)));
@@ -13,7 +16,7 @@ template <typename Function> Function User32Function(const char* name) {
 
 UINT SystemDpi() {
     using GetDpiForSystemFn = UINT(WINAPI*)();
-    static const auto getDpiForSystem = User32Function<GetDpiForSystemFn>("GetDpiForSystem");
+    const auto getDpiForSystem = User32Function<GetDpiForSystemFn>("GetDpiForSystem");
     if (getDpiForSystem) {
         return getDpiForSystem();
     }
@@ -30,14 +33,14 @@ int TwipsToPixels(int twips, UINT dpi) {
 
 UINT DpiForWindow(HWND window) {
     using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
-    static const auto getDpiForWindow = User32Function<GetDpiForWindowFn>("GetDpiForWindow");
+    const auto getDpiForWindow = User32Function<GetDpiForWindowFn>("GetDpiForWindow");
     const UINT dpi = getDpiForWindow && window ? getDpiForWindow(window) : 0;
     return dpi != 0 ? dpi : SystemDpi();
 }
 
 SIZE WindowSizeForClient(SIZE client, DWORD style, DWORD exStyle, UINT dpi) {
     using AdjustForDpiFn = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
-    static const auto adjustForDpi = User32Function<AdjustForDpiFn>("AdjustWindowRectExForDpi");
+    const auto adjustForDpi = User32Function<AdjustForDpiFn>("AdjustWindowRectExForDpi");
     RECT frame = {0, 0, client.cx, client.cy};
     if (!adjustForDpi || !adjustForDpi(&frame, style, FALSE, exStyle, dpi)) {
         AdjustWindowRectEx(&frame, style, FALSE, exStyle);
