@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace qx {
 
@@ -18,6 +19,12 @@ using ExcelApplicationHandle = std::unique_ptr<ExcelApplication>;
 // How long Excel may take to answer one call, or to start and offer its objects, before the
 // program stops waiting for it.
 inline constexpr unsigned kExcelAnswerLimitSeconds = 10;
+
+// One value of a registry key: its name and its bytes as stored.
+struct RegistryValue {
+    std::wstring name;
+    std::string bytes;
+};
 
 // Message-box answers, as the platform numbers them.
 enum : std::int16_t { kAnswerYes = 6, kAnswerNo = 7 };
@@ -44,6 +51,8 @@ public:
     virtual Outcome<ExcelApplicationHandle> AcquireExcelApplication() = 0;
     // Excel's start-up folder, as Excel reports it. Fails when the handle is empty.
     virtual Outcome<std::wstring> ReadStartupPath(const ExcelApplicationHandle& excel) = 0;
+    // Excel's version as it reports it ("16.0"): where its settings are kept.
+    virtual Outcome<std::wstring> ReadExcelVersion(const ExcelApplicationHandle& excel) = 0;
     // Opens the add-in at `path` in that Excel as its start-up would: opens the file, then
     // runs its auto-open macros.
     virtual Status OpenAddin(const ExcelApplicationHandle& excel, const std::wstring& path) = 0;
@@ -63,6 +72,8 @@ public:
     // changing nothing, when the two are on different volumes, when `to` is hidden or
     // read-only, and (readOnly) when `from` is read-only: someone protected it.
     virtual Status MoveFileReplacing(const std::wstring& from, const std::wstring& to) = 0;
+    // Writes the folder's entries to disk: a file that left it stays gone after a power cut.
+    virtual Status FlushFolder(const std::wstring& path) = 0;
     // Clears the hidden, system and read-only attributes, and hands back those it cleared (0:
     // none), as the platform numbers them. Fails (notFound) when there is no such file.
     virtual Outcome<std::uint32_t> MakeFileOrdinary(const std::wstring& path) = 0;
@@ -82,6 +93,13 @@ public:
     // Whether `folder` is the user's temporary folder or inside it, both taken by their long
     // names and compared as Windows compares file names. Windows deletes what is there.
     virtual Outcome<bool> IsInTemporaryFolder(const std::wstring& folder) = 0;
+    // Whether `folder` is on another computer: a network path, or a drive Windows reports as
+    // remote.
+    virtual Outcome<bool> IsOnNetwork(const std::wstring& folder) = 0;
+    // Waits the moment a security program takes to look at a new file and take it away, then
+    // tells whether the two files hold the same bytes. Fails (notFound) when either is gone.
+    virtual Outcome<bool> SameBytesAfterScan(const std::wstring& first,
+                                             const std::wstring& second) = 0;
 
     virtual Status SaveSetting(const std::wstring& application, const std::wstring& section,
                                const std::wstring& key, const std::wstring& value) = 0;
@@ -97,6 +115,19 @@ public:
                                     const std::wstring& key) = 0;
     // Writes what was saved in the section to disk: until then a power cut may lose it.
     virtual Status FlushSettings(const std::wstring& application, const std::wstring& section) = 0;
+
+    // The current user's registry, a key named by its path under HKEY_CURRENT_USER: where
+    // Excel and Office's policies keep their settings. Each fails (notFound) when the key or
+    // the value is absent, or the value is of another type.
+    virtual Outcome<std::uint32_t> ReadUserNumber(const std::wstring& key,
+                                                  const std::wstring& name) = 0;
+    virtual Outcome<std::wstring> ReadUserText(const std::wstring& key,
+                                               const std::wstring& name) = 0;
+    virtual Outcome<std::vector<std::wstring>> ListUserSubkeys(const std::wstring& key) = 0;
+    virtual Outcome<std::vector<RegistryValue>> ListUserValues(const std::wstring& key) = 0;
+    virtual Status DeleteUserValue(const std::wstring& key, const std::wstring& name) = 0;
+    // `text` with each environment variable replaced by its value, as Windows expands it.
+    virtual Outcome<std::wstring> ExpandEnvironment(const std::wstring& text) = 0;
 
     // Modal boxes titled "Setup": Yes/No with the warning icon; OK with the information icon;
     // OK with the warning icon for a failure the user must hear about.

@@ -1,5 +1,6 @@
 #include "installer/MainMod.h"
 
+#include "installer/ExcelChecks.h"
 #include "installer/Messages.h"
 #include "installer/Paths.h"
 #include "installer/SettingsRecord.h"
@@ -89,6 +90,9 @@ void MainMod::Main() {
         }
         return;
     case RunMode::StatusQuery:
+        if (look != AddinLook::CannotTell) {
+            LookAtExcelsSettings(true);
+        }
         ReportStatus(look);
         return;
     case RunMode::Help: // shown by the program's entry; not a run
@@ -386,10 +390,16 @@ void MainMod::InstallOver(EarlierInstall& earlier) {
         RollBackInstall(earlier, replaced.error());
         return;
     }
+    if (const auto stayed = CheckAddinStayed(); !stayed) {
+        RollBackInstall(earlier, stayed.error());
+        return;
+    }
 
-    // The install is complete; what follows only tells the user, and cannot undo it.
-    LoadIntoOpenExcel(earlier);
-    SucceedWithWindow();
+    // The install is complete; what follows only makes sure Excel will load it, and tells the
+    // user: it cannot undo the install.
+    const NextStart next = LookAtExcelsSettings(false);
+    LoadIntoOpenExcel(earlier, next);
+    SucceedTelling(next);
 }
 
 // Excel reports its start-up folder even where a fresh or reset profile has none yet.
@@ -418,9 +428,8 @@ Status MainMod::WriteRecord(EarlierInstall& earlier) {
 Status MainMod::StageAddin(EarlierInstall& earlier) {
     // From here a file may be at the staging place, even one that broke off half-way.
     earlier.progress = Progress::Staging;
-    const std::wstring source = JoinPath(state_.programFolder, kAddinSourceName);
-    return Logged(L"Copy " + source + L" to " + StagingPath(),
-                  host_.CopyFile(source, StagingPath()));
+    return Logged(L"Copy " + SourcePath() + L" to " + StagingPath(),
+                  host_.CopyFile(SourcePath(), StagingPath()));
 }
 
 Status MainMod::ReplaceAddin(EarlierInstall& earlier) {
@@ -436,17 +445,72 @@ Status MainMod::ReplaceAddin(EarlierInstall& earlier) {
                               host_.MoveFileReplacing(StagingPath(), InstalledAddinPath()));
     if (moved) {
         earlier.progress = Progress::Replaced;
+        return moved;
     }
-    return moved;
+    if (!moved.error().notFound) {
+        return moved;
+    }
+    // The copy was complete a moment ago.
+    HostError vanished = moved.error();
+    vanished.description = AddinTakenAwayReason(state_.startupFolder);
+    return vanished;
+}
+
+// A security program may quarantine a new file moments after it appears; the success the run is
+// about to claim must still be true then.
+Status MainMod::CheckAddinStayed() {
+    const auto same = host_.SameBytesAfterScan(InstalledAddinPath(), SourcePath());
+    host_.Log(L"Compare " + InstalledAddinPath() + L" with " + SourcePath() +
+              L", after a security program's look: " +
+              (!same          ? FailureText(same.error())
+               : same.value() ? L"the same"
+                              : L"different"));
+    if (same && same.value()) {
+        return Completed();
+    }
+    HostError error = same ? HostError{} : same.error();
+    if (same || error.notFound) {
+        error.description = AddinTakenAwayReason(state_.startupFolder);
+    }
+    return error;
+}
+
+// Excel's version names where its settings are. Without it nothing is checked: a guessed
+// version would read another Excel's settings and tell the user something untrue.
+MainMod::NextStart MainMod::LookAtExcelsSettings(bool onlyLook) {
+    NextStart next;
+    const auto answered =
+        Logged(L"Ask Excel for its version", host_.ReadExcelVersion(state_.excel));
+    const auto version = answered ? UsableExcelVersion(answered.value()) : std::nullopt;
+    if (!version) {
+        host_.Log(L"Excel's version is not known" +
+                  (answered ? L" (it answered \"" + answered.value() + L"\")" : std::wstring()) +
+                  L": its disabled items and trust settings are not checked");
+        return next;
+    }
+    host_.Log(L"Excel's version: " + *version);
+    next.disabled = ClearDisabledItems(host_, *version, onlyLook);
+    next.macros = ReadTrust(host_, *version, state_.startupFolder).macros;
+    return next;
 }
 
 // Excel opens start-up add-ins only when it starts, so an Excel already open would not show
 // the new menu item the success window points to. The user's Excel, when reached, opens the
 // add-in now; otherwise the user is asked to restart Excel. An update whose add-in was not
 // loaded there leaves it to Excel's next start, as before.
-void MainMod::LoadIntoOpenExcel(const EarlierInstall& earlier) {
+void MainMod::LoadIntoOpenExcel(const EarlierInstall& earlier, const NextStart& next) {
+    // Opened by a program, Excel runs an add-in's macros whatever its security settings say: an
+    // add-in they hold back is left to Excel's own start, and the user is told what Excel will
+    // do there.
+    if (next.NeverRuns()) {
+        return;
+    }
     const bool wanted =
         earlier.update ? earlier.openInUsersExcel : state_.excelUsed == ExcelUsed::Users;
+    if (wanted && !next.Runs()) {
+        AskToRestartExcel(L"Excel's security settings leave the add-in to Excel's next start");
+        return;
+    }
     if (wanted) {
         if (const auto opened =
                 OpenInUsersExcel(L"Open " + InstalledAddinPath() + L" in the user's Excel");
@@ -488,6 +552,11 @@ Status MainMod::TakeAddinOut(const std::wstring& step) {
         step, host_.MoveFileReplacing(InstalledAddinPath(), StagingPath()), L"nothing there");
     if (moved) {
         RemoveStaging();
+    } else if (moved.error().notFound) {
+        // Gone by another hand (a security program), and maybe only in the cache: the record
+        // that goes next must not reach the disk before the add-in's absence does.
+        Logged(L"Write " + state_.startupFolder + L" to disk",
+               host_.FlushFolder(state_.startupFolder));
     }
     return moved;
 }
@@ -625,6 +694,41 @@ void MainMod::SucceedWithNotice(const wchar_t* notice) {
     }
 }
 
+// The success window promises the add-in's menu item at Excel's next start; where Excel's
+// settings hold the add-in back, the user first learns what Excel will do, and where it will
+// never run, the window is not shown at all. The install stands either way.
+void MainMod::SucceedTelling(const NextStart& next) {
+    const std::wstring& folder = state_.startupFolder;
+    if (next.disabled) {
+        exitCode_ = kExitDone;
+        Tell(kAddinStaysDisabled, true);
+        return;
+    }
+    switch (next.macros) {
+    case AtNextStart::NeverRun:
+        exitCode_ = kExitDone;
+        Tell(MacrosNeverRunMessage(folder), true);
+        return;
+    case AtNextStart::RunIfSigned:
+        Tell(MacrosRunIfSignedMessage(folder), false);
+        break;
+    case AtNextStart::RunOnceEnabled:
+        Tell(MacrosRunOnceEnabledMessage(folder), false);
+        break;
+    case AtNextStart::Run:
+        break;
+    }
+    SucceedWithWindow();
+}
+
+void MainMod::Tell(const std::wstring& notice, bool warning) {
+    if (ShowsNothing()) {
+        return;
+    }
+    host_.Log(L"Show: " + notice);
+    LogIfNotShown(warning ? host_.Warn(notice) : host_.Inform(notice));
+}
+
 void MainMod::SucceedWithWindow() {
     exitCode_ = kExitDone;
     if (!ShowsNothing()) {
@@ -669,6 +773,10 @@ bool MainMod::ShowsNothing() const {
 
 std::wstring MainMod::InstalledAddinPath() const {
     return JoinPath(state_.startupFolder, kInstalledAddinName);
+}
+
+std::wstring MainMod::SourcePath() const {
+    return JoinPath(state_.programFolder, kAddinSourceName);
 }
 
 std::wstring MainMod::StagingPath() const {

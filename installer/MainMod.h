@@ -2,6 +2,7 @@
 
 #include "host/HostServices.h"
 #include "installer/CommandLine.h"
+#include "installer/ExcelTrust.h"
 #include "installer/ExitCodes.h"
 
 #include <optional>
@@ -71,6 +72,13 @@ private:
     };
     enum class ExcelAsked { Answered, CannotBeAsked, DidNotAnswer };
     enum class AddinLook { Installed, NotInstalled, CannotTell };
+    // What Excel will do with the add-in when it next starts, as far as its settings tell.
+    struct NextStart {
+        bool disabled = false; // in Excel's list of disabled items, and it stays there
+        AtNextStart macros = AtNextStart::Run;
+        bool Runs() const { return !disabled && macros == AtNextStart::Run; }
+        bool NeverRuns() const { return disabled || macros == AtNextStart::NeverRun; }
+    };
 
     bool RunsUnderAnotherAccount();
     ExcelAsked FindExcel();
@@ -90,7 +98,9 @@ private:
     Status WriteRecord(EarlierInstall& earlier);
     Status StageAddin(EarlierInstall& earlier);
     Status ReplaceAddin(EarlierInstall& earlier);
-    void LoadIntoOpenExcel(const EarlierInstall& earlier);
+    Status CheckAddinStayed();
+    NextStart LookAtExcelsSettings(bool onlyLook);
+    void LoadIntoOpenExcel(const EarlierInstall& earlier, const NextStart& next);
     Status OpenInUsersExcel(const std::wstring& step);
     Outcome<bool> LetGoInUsersExcel();
     Status TakeAddinOut(const std::wstring& step);
@@ -104,12 +114,15 @@ private:
     bool PutBackSetting(const wchar_t* key, const std::optional<std::wstring>& value);
     void ReportStatus(AddinLook look);
     std::wstring InstalledAddinPath() const;
+    std::wstring SourcePath() const;
     std::wstring StagingPath() const;
     std::wstring WorkbookPath() const;
 
     // What the user is shown, unless the run is quiet; everything shown is logged too.
     void SucceedWithNotice(const wchar_t* notice);
     void SucceedWithWindow();
+    void SucceedTelling(const NextStart& next);
+    void Tell(const std::wstring& notice, bool warning);
     void AskToRestartExcel(const std::wstring& reason);
     void Fail(const std::wstring& message);
     void FailLeaving(const std::wstring& message, const Leftovers& left);

@@ -32,6 +32,40 @@ std::wstring ExcelDidNotAnswerMessage() {
            L"未做任何更改。   ";
 }
 
+namespace {
+
+std::wstring AskForTrustedLocation(const std::wstring& startupFolder) {
+    return L"请联系 IT 部门，请他们通过组策略把 Excel 的启动文件夹“" + startupFolder +
+           L"”设为受信任位置。   ";
+}
+
+} // namespace
+
+std::wstring MacrosNeverRunMessage(const std::wstring& startupFolder) {
+    return L"Quorvale已经安装，但按 Excel 的安全设置，它的宏不会运行，“文件(F)”菜单中不会出现新的"
+           L"菜单项。" +
+           AskForTrustedLocation(startupFolder);
+}
+
+std::wstring MacrosRunIfSignedMessage(const std::wstring& startupFolder) {
+    return L"Quorvale已经安装。按 Excel 的安全设置，只有当加载项由贵单位信任的发布者签名时，它的宏"
+           L"才会运行，本程序无法判断是否如此。如果重新打开 Excel 后“文件(F)”菜单中没有出现新的菜单"
+           L"项，" +
+           AskForTrustedLocation(startupFolder);
+}
+
+std::wstring MacrosRunOnceEnabledMessage(const std::wstring& startupFolder) {
+    return L"Quorvale已经安装。按 Excel 的安全设置，Excel 每次启动时都会询问是否启用加载项中的宏，"
+           L"请选择启用，“文件(F)”菜单中才会出现新的菜单项。如果不想每次都被询问，" +
+           AskForTrustedLocation(startupFolder);
+}
+
+std::wstring AddinTakenAwayReason(const std::wstring& startupFolder) {
+    return L"刚放入“" + startupFolder + L"”的“" + InstalledAddinFileName() +
+           L"”随即不见了或被改动，很可能是安全软件（杀毒软件）把它隔离了。请让 IT "
+           L"部门把该文件夹列为安全软件的例外后重试。";
+}
+
 std::wstring InstallFailedMessage(const std::wstring& description) {
     return L"Quorvale安装失败：" + WithoutTrailingLineBreaks(description) + L"   ";
 }

@@ -57,6 +57,20 @@ inline constexpr wchar_t kUsage[] =
 // that nobody sees holds it.
 std::wstring ExcelDidNotAnswerMessage();
 
+// The add-in is in place, but Excel's own settings keep it from running when Excel starts: what
+// Excel will do, and what to ask the IT department for. Each names the start-up folder.
+std::wstring MacrosNeverRunMessage(const std::wstring& startupFolder);
+std::wstring MacrosRunIfSignedMessage(const std::wstring& startupFolder);
+std::wstring MacrosRunOnceEnabledMessage(const std::wstring& startupFolder);
+// Excel was told, after a crash, never to load the add-in again, and the list cannot be changed.
+inline constexpr wchar_t kAddinStaysDisabled[] =
+    L"Quorvale已经安装，但 Excel 已把它列为禁用项目，启动时不会加载它。"
+    L"请在 Excel 的“文件”>“选项”>“加载项”中，从“管理”列表选择“禁用项目”，启用“QxButton.xla”；"
+    L"如无法更改，请联系 IT 部门。   ";
+// What a failed install says when the add-in vanished or changed moments after it was put in
+// place: what a security program does to a file it takes for a threat.
+std::wstring AddinTakenAwayReason(const std::wstring& startupFolder);
+
 std::wstring InstallFailedMessage(const std::wstring& description);
 // What a failed run could not undo after a second failure, named at the end of its message.
 struct Leftovers {

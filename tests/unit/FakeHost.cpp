@@ -63,6 +63,7 @@ std::optional<HostError> FakeHost::Forced(Op op) {
     if (found == failures.end()) {
         return std::nullopt;
     }
+    failed.insert({op, nth});
     return found->second;
 }
 
@@ -116,6 +117,10 @@ FakeHost FakeHost::NextRun() const {
     next.settingsApplications = settingsApplications;
     next.settingsSections = settingsSections;
     next.userAnswer = userAnswer;
+    next.excelVersion = excelVersion;
+    next.userRegistry = userRegistry;
+    next.environment = environment;
+    next.networkFolders = networkFolders;
     return next;
 }
 
@@ -247,6 +252,20 @@ Outcome<std::wstring> FakeHost::ReadStartupPath(const ExcelApplicationHandle& ex
     return startupFolder;
 }
 
+Outcome<std::wstring> FakeHost::ReadExcelVersion(const ExcelApplicationHandle& excel) {
+    calls.push_back(L"ReadExcelVersion");
+    if (auto error = Forced(Op::ReadExcelVersion)) {
+        return *error;
+    }
+    if (!excel || (IsUsers(excel) && !usersExcelAnswers)) {
+        return Rejected();
+    }
+    if (!excelVersion) {
+        return HostError{0x80020003u, L"找不到成员。", false};
+    }
+    return *excelVersion;
+}
+
 Outcome<std::wstring> FakeHost::FindFile(const std::wstring& path) {
     calls.push_back(L"FindFile " + path);
     if (auto error = Forced(Op::FindFile)) {
@@ -290,11 +309,14 @@ Status FakeHost::CopyFile(const std::wstring& source, const std::wstring& destin
 
 Status FakeHost::MoveFileReplacing(const std::wstring& from, const std::wstring& to) {
     calls.push_back(L"MoveFileReplacing " + from + L" -> " + to);
-    if (auto error = Forced(Op::MoveFileReplacing)) {
-        return *error;
-    }
+    const auto forced = Forced(Op::MoveFileReplacing);
+    // Windows says a missing file is missing before anything else.
     if (files.count(from) == 0) {
+        failed.erase({Op::MoveFileReplacing, callCounts_[Op::MoveFileReplacing]});
         return NotFound();
+    }
+    if (forced) {
+        return *forced;
     }
     if (FolderOf(to).empty() || missingFolders.count(FolderOf(to)) != 0) {
         return PathNotFound();
@@ -326,6 +348,15 @@ Status FakeHost::MoveFileReplacing(const std::wstring& from, const std::wstring&
         unflushed_.erase(to);
     }
     // Written through: the journal with every name changed so far is on disk.
+    durableFiles_ = DiskView();
+    return Completed();
+}
+
+Status FakeHost::FlushFolder(const std::wstring& path) {
+    calls.push_back(L"FlushFolder " + path);
+    if (auto error = Forced(Op::FlushFolder)) {
+        return *error;
+    }
     durableFiles_ = DiskView();
     return Completed();
 }
@@ -444,6 +475,37 @@ Outcome<bool> FakeHost::IsInTemporaryFolder(const std::wstring& folder) {
     return folder == temporaryFolder || folder.rfind(temporaryFolder + L"\\", 0) == 0;
 }
 
+Outcome<bool> FakeHost::IsOnNetwork(const std::wstring& folder) {
+    calls.push_back(L"IsOnNetwork " + folder);
+    if (auto error = Forced(Op::IsOnNetwork)) {
+        return *error;
+    }
+    for (const auto& network : networkFolders) {
+        if (folder == network || folder.rfind(network + L"\\", 0) == 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+Outcome<bool> FakeHost::SameBytesAfterScan(const std::wstring& first, const std::wstring& second) {
+    calls.push_back(L"SameBytesAfterScan " + first + L" | " + second);
+    if (auto error = Forced(Op::SameBytesAfterScan)) {
+        return *error;
+    }
+    // The security program has had its moment.
+    if (quarantined && cleans && files.count(*quarantined) != 0) {
+        WriteUnflushed(*quarantined, "cleaned by a security program");
+    } else if (quarantined && files.erase(*quarantined) != 0) {
+        hiddenFiles.erase(*quarantined);
+        readOnlyFiles.erase(*quarantined);
+    }
+    if (files.count(first) == 0 || files.count(second) == 0) {
+        return NotFound();
+    }
+    return files[first] == files[second];
+}
+
 Outcome<std::wstring> FakeHost::ApplicationFolder() {
     calls.push_back(L"ApplicationFolder");
     if (auto error = Forced(Op::ApplicationFolder)) {
@@ -511,6 +573,107 @@ Status FakeHost::FlushSettings(const std::wstring& application, const std::wstri
     }
     durableSettings_ = settingsSections;
     return Completed();
+}
+
+Outcome<std::uint32_t> FakeHost::ReadUserNumber(const std::wstring& key, const std::wstring& name) {
+    calls.push_back(L"ReadUserNumber " + key + L" | " + name);
+    if (auto error = Forced(Op::ReadUserNumber)) {
+        return *error;
+    }
+    const auto found = userRegistry.find(key);
+    if (found == userRegistry.end() || found->second.count(name) == 0 ||
+        !found->second.at(name).number) {
+        return NotFound();
+    }
+    return *found->second.at(name).number;
+}
+
+Outcome<std::wstring> FakeHost::ReadUserText(const std::wstring& key, const std::wstring& name) {
+    calls.push_back(L"ReadUserText " + key + L" | " + name);
+    if (auto error = Forced(Op::ReadUserText)) {
+        return *error;
+    }
+    const auto found = userRegistry.find(key);
+    if (found == userRegistry.end() || found->second.count(name) == 0 ||
+        !found->second.at(name).text) {
+        return NotFound();
+    }
+    return *found->second.at(name).text;
+}
+
+// A key exists when it, or any key below it, holds a value.
+Outcome<std::vector<std::wstring>> FakeHost::ListUserSubkeys(const std::wstring& key) {
+    calls.push_back(L"ListUserSubkeys " + key);
+    if (auto error = Forced(Op::ListUserSubkeys)) {
+        return *error;
+    }
+    std::set<std::wstring> children;
+    bool exists = false;
+    for (const auto& [path, values] : userRegistry) {
+        if (path == key) {
+            exists = true;
+        } else if (path.rfind(key + L"\\", 0) == 0) {
+            exists = true;
+            const std::wstring below = path.substr(key.size() + 1);
+            children.insert(below.substr(0, below.find(L'\\')));
+        }
+    }
+    if (!exists) {
+        return NotFound();
+    }
+    return std::vector<std::wstring>(children.begin(), children.end());
+}
+
+Outcome<std::vector<RegistryValue>> FakeHost::ListUserValues(const std::wstring& key) {
+    calls.push_back(L"ListUserValues " + key);
+    if (auto error = Forced(Op::ListUserValues)) {
+        return *error;
+    }
+    const auto found = userRegistry.find(key);
+    if (found == userRegistry.end()) {
+        return NotFound();
+    }
+    std::vector<RegistryValue> values;
+    for (const auto& [name, value] : found->second) {
+        values.push_back({name, value.bytes});
+    }
+    return values;
+}
+
+Status FakeHost::DeleteUserValue(const std::wstring& key, const std::wstring& name) {
+    calls.push_back(L"DeleteUserValue " + key + L" | " + name);
+    if (auto error = Forced(Op::DeleteUserValue)) {
+        return *error;
+    }
+    const auto found = userRegistry.find(key);
+    if (found == userRegistry.end() || found->second.erase(name) == 0) {
+        return NotFound();
+    }
+    return Completed();
+}
+
+// %NAME% as Windows expands it; an unknown name stays as written.
+Outcome<std::wstring> FakeHost::ExpandEnvironment(const std::wstring& text) {
+    calls.push_back(L"ExpandEnvironment " + text);
+    if (auto error = Forced(Op::ExpandEnvironment)) {
+        return *error;
+    }
+    std::wstring expanded;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const auto open = text.find(L'%', at);
+        const auto close = open == std::wstring::npos ? open : text.find(L'%', open + 1);
+        if (close == std::wstring::npos) {
+            expanded += text.substr(at);
+            break;
+        }
+        expanded += text.substr(at, open - at);
+        const auto value = environment.find(text.substr(open + 1, close - open - 1));
+        expanded +=
+            value != environment.end() ? value->second : text.substr(open, close - open + 1);
+        at = close + 1;
+    }
+    return expanded;
 }
 
 Outcome<std::int16_t> FakeHost::AskYesNo(const std::wstring& prompt) {

@@ -29,11 +29,13 @@ public:
         AttachToRunningExcel,
         AcquireExcelApplication,
         ReadStartupPath,
+        ReadExcelVersion,
         OpenAddin,
         CloseAddin,
         FindFile,
         CopyFile,
         MoveFileReplacing,
+        FlushFolder,
         MakeFileOrdinary,
         RestoreFileAttributes,
         DeleteFile,
@@ -43,11 +45,19 @@ public:
         FileExists,
         ApplicationFolder,
         IsInTemporaryFolder,
+        IsOnNetwork,
+        SameBytesAfterScan,
         SaveSetting,
         ReadSetting,
         DeleteSetting,
         DeleteSettingKey,
         FlushSettings,
+        ReadUserNumber,
+        ReadUserText,
+        ListUserSubkeys,
+        ListUserValues,
+        DeleteUserValue,
+        ExpandEnvironment,
         AskYesNo,
         Inform,
         Warn,
@@ -64,6 +74,7 @@ public:
     bool excelWindowOpen = false;
     std::set<std::wstring> openInUsersExcel; // full paths
     std::wstring startupFolder = kStartup;
+    std::optional<std::wstring> excelVersion = L"16.0"; // nullopt: Excel does not say
     std::wstring temporaryFolder = kTemporary;
     std::wstring programFolder = kProgram;
     std::map<std::wstring, std::string> files;   // full path -> contents
@@ -75,6 +86,19 @@ public:
     std::set<std::wstring> settingsApplications; // application keys present
     std::map<std::wstring, std::map<std::wstring, std::wstring>> settingsSections; // "app\\sec"
     std::optional<std::int16_t> userAnswer = kAnswerYes; // nullopt: the box cannot be shown
+    // The rest of the current user's registry: key path -> value name -> value, as stored.
+    struct UserValue {
+        std::optional<std::uint32_t> number; // REG_DWORD
+        std::optional<std::wstring> text;    // REG_SZ, REG_EXPAND_SZ
+        std::string bytes;                   // REG_BINARY
+    };
+    std::map<std::wstring, std::map<std::wstring, UserValue>> userRegistry;
+    std::map<std::wstring, std::wstring> environment; // name -> value
+    std::set<std::wstring> networkFolders;            // and every folder inside them
+    // A security program that takes this file away as soon as it appears, or, when it
+    // `cleans`, rewrites it.
+    std::optional<std::wstring> quarantined;
+    bool cleans = false;
     // Forced failures: the nth call (1-based) of an operation fails with this error.
     std::map<std::pair<Op, int>, HostError> failures;
     // Failures that break off a write half-way, as a full disk does: the destination, opened to
@@ -108,6 +132,7 @@ public:
     // --- What the run did ---
     std::vector<std::wstring> calls;
     std::vector<Op> ops; // every call that can fail, in order: what a fault is injected into
+    std::set<std::pair<Op, int>> failed;     // the forced failures the run really met
     std::vector<std::wstring> shownMessages; // every box, in order, as "Kind: text"
     std::vector<std::wstring> logLines;
     const ExcelApplication* handedOut = nullptr;
@@ -122,11 +147,13 @@ public:
     bool ExcelWindowOpen() override;
     Outcome<ExcelApplicationHandle> AcquireExcelApplication() override;
     Outcome<std::wstring> ReadStartupPath(const ExcelApplicationHandle& excel) override;
+    Outcome<std::wstring> ReadExcelVersion(const ExcelApplicationHandle& excel) override;
     Status OpenAddin(const ExcelApplicationHandle& excel, const std::wstring& path) override;
     Status CloseAddin(const ExcelApplicationHandle& excel, const std::wstring& name) override;
     Outcome<std::wstring> FindFile(const std::wstring& path) override;
     Status CopyFile(const std::wstring& source, const std::wstring& destination) override;
     Status MoveFileReplacing(const std::wstring& from, const std::wstring& to) override;
+    Status FlushFolder(const std::wstring& path) override;
     Outcome<std::uint32_t> MakeFileOrdinary(const std::wstring& path) override;
     Status RestoreFileAttributes(const std::wstring& path, std::uint32_t attributes) override;
     Status DeleteFile(const std::wstring& path) override;
@@ -136,6 +163,9 @@ public:
     Outcome<bool> FileExists(const std::wstring& path) override;
     Outcome<std::wstring> ApplicationFolder() override;
     Outcome<bool> IsInTemporaryFolder(const std::wstring& folder) override;
+    Outcome<bool> IsOnNetwork(const std::wstring& folder) override;
+    Outcome<bool> SameBytesAfterScan(const std::wstring& first,
+                                     const std::wstring& second) override;
     Status SaveSetting(const std::wstring& application, const std::wstring& section,
                        const std::wstring& key, const std::wstring& value) override;
     Outcome<std::wstring> ReadSetting(const std::wstring& application, const std::wstring& section,
@@ -144,6 +174,13 @@ public:
     Status DeleteSettingKey(const std::wstring& application, const std::wstring& section,
                             const std::wstring& key) override;
     Status FlushSettings(const std::wstring& application, const std::wstring& section) override;
+    Outcome<std::uint32_t> ReadUserNumber(const std::wstring& key,
+                                          const std::wstring& name) override;
+    Outcome<std::wstring> ReadUserText(const std::wstring& key, const std::wstring& name) override;
+    Outcome<std::vector<std::wstring>> ListUserSubkeys(const std::wstring& key) override;
+    Outcome<std::vector<RegistryValue>> ListUserValues(const std::wstring& key) override;
+    Status DeleteUserValue(const std::wstring& key, const std::wstring& name) override;
+    Outcome<std::wstring> ExpandEnvironment(const std::wstring& text) override;
     Outcome<std::int16_t> AskYesNo(const std::wstring& prompt) override;
     Status Inform(const std::wstring& prompt) override;
     Status Warn(const std::wstring& prompt) override;

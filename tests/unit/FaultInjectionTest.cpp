@@ -53,6 +53,7 @@ const std::vector<Call> kCalls = {
     {Op::AttachToRunningExcel, "AttachToRunningExcel", {&kRejected, &kPastDeadline}},
     {Op::AcquireExcelApplication, "AcquireExcelApplication", {&kAccessDenied, &kPastDeadline}},
     {Op::ReadStartupPath, "ReadStartupPath", {&kAccessDenied, &kRejected, &kPastDeadline}},
+    {Op::ReadExcelVersion, "ReadExcelVersion", {&kAccessDenied, &kRejected, &kPastDeadline}},
     {Op::OpenAddin, "OpenAddin", {&kAccessDenied, &kRejected, &kPastDeadline}},
     {Op::CloseAddin, "CloseAddin", {&kRejected, &kPastDeadline}},
     {Op::FindFile, "FindFile", {&kAccessDenied}},
@@ -62,6 +63,7 @@ const std::vector<Call> kCalls = {
     {Op::MoveFileReplacing,
      "MoveFileReplacing",
      {&kAccessDenied, &kSharingViolation, &kReadOnly, &kOtherVolume}},
+    {Op::FlushFolder, "FlushFolder", {&kAccessDenied}},
     {Op::MakeFileOrdinary, "MakeFileOrdinary", {&kAccessDenied, &kSharingViolation}},
     {Op::RestoreFileAttributes, "RestoreFileAttributes", {&kAccessDenied}},
     {Op::DeleteFile, "DeleteFile", {&kAccessDenied, &kSharingViolation, &kReadOnly}},
@@ -73,11 +75,21 @@ const std::vector<Call> kCalls = {
     {Op::FileExists, "FileExists", {&kAccessDenied}},
     {Op::ApplicationFolder, "ApplicationFolder", {&kAccessDenied}},
     {Op::IsInTemporaryFolder, "IsInTemporaryFolder", {&kAccessDenied}},
+    {Op::IsOnNetwork, "IsOnNetwork", {&kAccessDenied}},
+    {Op::SameBytesAfterScan,
+     "SameBytesAfterScan",
+     {&kNotFound, &kAccessDenied, &kSharingViolation}},
     {Op::SaveSetting, "SaveSetting", {&kAccessDenied}},
     {Op::ReadSetting, "ReadSetting", {&kAccessDenied}},
     {Op::DeleteSetting, "DeleteSetting", {&kAccessDenied}},
     {Op::DeleteSettingKey, "DeleteSettingKey", {&kAccessDenied}},
     {Op::FlushSettings, "FlushSettings", {&kAccessDenied}},
+    {Op::ReadUserNumber, "ReadUserNumber", {&kAccessDenied}},
+    {Op::ReadUserText, "ReadUserText", {&kAccessDenied}},
+    {Op::ListUserSubkeys, "ListUserSubkeys", {&kAccessDenied}},
+    {Op::ListUserValues, "ListUserValues", {&kAccessDenied}},
+    {Op::DeleteUserValue, "DeleteUserValue", {&kAccessDenied}},
+    {Op::ExpandEnvironment, "ExpandEnvironment", {&kAccessDenied}},
     {Op::AskYesNo, "AskYesNo", {&kAccessDenied}},
     {Op::Inform, "Inform", {&kAccessDenied}},
     {Op::Warn, "Warn", {&kAccessDenied}},
@@ -122,8 +134,19 @@ struct InjectedRun {
     }
     bool Failed(Op op) const {
         return std::any_of(faults.begin(), faults.end(), [&](const Fault& f) {
-            return f.op == op && std::count(host.ops.begin(), host.ops.end(), op) >= f.nth;
+            return f.op == op && host.failed.count({op, f.nth}) != 0;
         });
+    }
+    // Excel's settings could not be read: the run then says nothing of them, as it should.
+    bool CouldNotReadExcelsSettings() const {
+        for (const Op op :
+             {Op::ReadExcelVersion, Op::ListUserValues, Op::ReadUserNumber, Op::ReadUserText,
+              Op::ListUserSubkeys, Op::ExpandEnvironment, Op::IsOnNetwork}) {
+            if (Failed(op)) {
+                return true;
+            }
+        }
+        return false;
     }
     bool LogHas(const std::wstring& part) const {
         return std::any_of(host.logLines.begin(), host.logLines.end(), [&](const std::wstring& l) {
@@ -235,7 +258,29 @@ const Rule kRules[] = {
     {"a failure box exactly when a run that may show one fails (1602 is no failure)",
      [](const InjectedRun& r) {
          const bool failed = !r.Succeeded() && r.exitCode != kExitDeclined;
-         return r.ShowsNothing() || (r.CallsStartingWith(L"Warn ") != 0) == failed;
+         // A warning that starts "installed" is about Excel's settings, on an install that stood.
+         const long failureBoxes =
+             r.CallsStartingWith(L"Warn ") - r.CallsStartingWith(L"Warn Quorvale已经安装");
+         return r.ShowsNothing() || (failureBoxes != 0) == failed;
+     }},
+    {"the success window only when Excel's settings let the add-in run at its next start",
+     [](const InjectedRun& r) {
+         return r.CallsStartingWith(L"ShowSuccessWindow") == 0 || r.CouldNotReadExcelsSettings() ||
+                (!r.after.addinDisabled && !r.world->macrosNeverRun);
+     }},
+    {"of Excel's disabled items only the add-in's own go, and only by an install, or it is said",
+     [](const InjectedRun& r) {
+         if (r.after.otherDisabled != r.before.otherDisabled) {
+             return false;
+         }
+         if (r.after.addinDisabled != r.before.addinDisabled && r.exitCode != 0) {
+             return false;
+         }
+         const bool installed = r.exitCode == 0 && !r.AskedForRemoval() &&
+                                r.mode->mode != RunMode::StatusQuery &&
+                                r.mode->mode != RunMode::Toggle;
+         return !installed || !r.after.addinDisabled || r.ShowsNothing() ||
+                r.CouldNotReadExcelsSettings() || r.WarnedWith(kAddinStaysDisabled);
      }},
     {"a quiet run shows nothing",
      [](const InjectedRun& r) {
@@ -314,8 +359,8 @@ const Rule kRules[] = {
              const std::wstring said = ErrorText(f.kind->error);
              long failed = 0;
              for (const Fault& g : r.faults) {
-                 failed += ErrorText(g.kind->error) == said &&
-                           std::count(r.host.ops.begin(), r.host.ops.end(), g.op) >= g.nth;
+                 failed +=
+                     ErrorText(g.kind->error) == said && r.host.failed.count({g.op, g.nth}) != 0;
              }
              const long logged =
                  std::count_if(r.host.logLines.begin(), r.host.logLines.end(),

@@ -14,6 +14,22 @@ void InstallEarlier(FakeHost& h) {
     h.files[kInstalled] = kEarlierAddin;
     WriteEarlierRecord(h);
 }
+// As Excel records a disabled item: three numbers, then its path lower-cased, in UTF-16.
+std::string DisabledItem(const std::wstring& path) {
+    std::string bytes(12, '\0');
+    for (const wchar_t c : path) {
+        bytes += static_cast<char>(c & 0xFF);
+        bytes += static_cast<char>((c >> 8) & 0xFF);
+    }
+    return bytes;
+}
+const std::string kAddinNeedle = DisabledItem(L"\\qxbutton.xla").substr(12);
+
+void SetPolicy(FakeHost& h, const std::wstring& key, const std::wstring& name,
+               std::uint32_t number) {
+    h.userRegistry[L"Software\\Policies\\Microsoft\\Office\\16.0\\" + key][name].number = number;
+}
+
 void OpenUsersExcel(FakeHost& h) {
     h.usersExcelRunning = true;
     h.excelWindowOpen = true;
@@ -23,7 +39,7 @@ void OpenUsersExcel(FakeHost& h) {
 
 } // namespace
 
-const World kWorlds[14] = {
+const World kWorlds[18] = {
     {"nothing installed", [](FakeHost&) {}},
     {"installed with its record", InstallEarlier},
     {"an add-in without its record", [](FakeHost& h) { h.files[kInstalled] = kEarlierAddin; }},
@@ -82,6 +98,35 @@ const World kWorlds[14] = {
          h.files[h.programFolder + L"\\安装.xla"] = kNewAddin;
      },
      kRunsFromTemporaryFolder},
+    // Excel disabled the add-in after a crash, and another file the user's own.
+    {"Excel's disabled items name the add-in, and another file",
+     [](FakeHost& h) {
+         InstallEarlier(h);
+         h.userRegistry[kDisabledItems][L"2C31A4"].bytes = DisabledItem(
+             L"c:\\users\\lin\\appdata\\roaming\\microsoft\\excel\\xlstart\\qxbutton.xla");
+         h.userRegistry[kDisabledItems][L"7F0E12"].bytes =
+             DisabledItem(L"d:\\报表\\myqxbutton.xla");
+     }},
+    {"every trusted location disabled by policy, where no macro runs",
+     [](FakeHost& h) {
+         SetPolicy(h, L"Excel\\Security\\Trusted Locations", L"AllLocationsDisabled", 1);
+         SetPolicy(h, L"Excel\\Security", L"VBAWarnings", 4);
+     },
+     nullptr, true},
+    {"only policy locations, one covering the start-up folder",
+     [](FakeHost& h) {
+         SetPolicy(h, L"Common\\Security\\Trusted Locations", L"Allow User Locations", 0);
+         const std::wstring location =
+             L"Software\\Policies\\Microsoft\\Office\\16.0\\Excel\\Security\\Trusted "
+             L"Locations\\Location1";
+         h.userRegistry[location][L"Path"].text = L"%APPDATA%\\Microsoft\\Excel\\";
+         h.userRegistry[location][L"AllowSubfolders"].number = 1;
+         h.environment[L"APPDATA"] = L"C:\\Users\\Lin\\AppData\\Roaming";
+         SetPolicy(h, L"Excel\\Security", L"VBAWarnings", 4);
+     }},
+    // A security program that quarantines the add-in moments after it appears.
+    {"a security program that takes the add-in away",
+     [](FakeHost& h) { h.quarantined = kInstalled; }},
 };
 
 const Mode kModes[8] = {
@@ -115,6 +160,15 @@ State StateOf(const FakeHost& h) {
     s.otherWorkbooks = h.openInUsersExcel;
     s.otherWorkbooks.erase(kInstalled);
     s.workbook = h.programFolder + L"\\TORVA.xls";
+    if (const auto found = h.userRegistry.find(kDisabledItems); found != h.userRegistry.end()) {
+        for (const auto& [name, value] : found->second) {
+            if (value.bytes.find(kAddinNeedle) != std::string::npos) {
+                s.addinDisabled = true;
+            } else {
+                s.otherDisabled.insert(name);
+            }
+        }
+    }
     return s;
 }
 

@@ -25,8 +25,13 @@ struct World {
     // What an install from this world's program folder must be refused with, before anything
     // changes; nullptr where it can install.
     const wchar_t* refusal = nullptr;
+    // Excel's settings keep the add-in's macros from ever running.
+    bool macrosNeverRun = false;
 };
-extern const World kWorlds[14];
+extern const World kWorlds[18];
+
+inline const std::wstring kDisabledItems =
+    L"Software\\Microsoft\\Office\\16.0\\Excel\\Resiliency\\DisabledItems";
 
 // The toggle cannot be quiet: its question needs someone to answer it.
 struct Mode {
@@ -45,7 +50,9 @@ struct State {
     std::map<std::wstring, std::wstring> record;
     bool loaded = false;
     std::set<std::wstring> otherWorkbooks;
-    std::wstring workbook; // what the record names once the program beside it is installed
+    std::wstring workbook;      // what the record names once the program beside it is installed
+    bool addinDisabled = false; // among Excel's disabled items
+    std::set<std::wstring> otherDisabled; // the names of Excel's other disabled items
 
     bool SameAddin(const State& o) const {
         return addin == o.addin && hidden == o.hidden && readOnly == o.readOnly;

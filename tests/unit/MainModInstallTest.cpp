@@ -12,6 +12,16 @@ using ::testing::ElementsAre;
 using Op = FakeHost::Op;
 
 const std::wstring kAccessDenied = L"Quorvale安装失败：拒绝访问。   ";
+const std::wstring kDisabledItemsKey =
+    L"Software\\Microsoft\\Office\\16.0\\Excel\\Resiliency\\DisabledItems";
+const std::wstring kPolicyExcelLocations =
+    L"Software\\Policies\\Microsoft\\Office\\16.0\\Excel\\Security\\Trusted Locations";
+const std::wstring kUserExcelLocations =
+    L"Software\\Microsoft\\Office\\16.0\\Excel\\Security\\Trusted Locations";
+const std::wstring kPolicyCommonLocations =
+    L"Software\\Policies\\Microsoft\\Office\\16.0\\Common\\Security\\Trusted Locations";
+const std::wstring kUserCommonLocations =
+    L"Software\\Microsoft\\Office\\16.0\\Common\\Security\\Trusted Locations";
 
 class InstallTest : public ::testing::Test {
 protected:
@@ -40,7 +50,14 @@ TEST_F(InstallTest, StagesTheAddinRecordsTheWorkbookThenRenamesItInPlace) {
                         L"\\TORVA.xls",
                     L"SaveSetting Tanrebo Software | Merrowin | Unit = Halvetri",
                     L"FlushSettings Tanrebo Software | Merrowin", L"MakeFileOrdinary " + kInstalled,
-                    L"MoveFileReplacing " + kStaging + L" -> " + kInstalled, L"ShowSuccessWindow"));
+                    L"MoveFileReplacing " + kStaging + L" -> " + kInstalled,
+                    L"SameBytesAfterScan " + kInstalled + L" | " + kSource, L"ReadExcelVersion",
+                    L"ListUserValues " + kDisabledItemsKey,
+                    L"ReadUserNumber " + kPolicyExcelLocations + L" | AllLocationsDisabled",
+                    L"ReadUserNumber " + kUserExcelLocations + L" | AllLocationsDisabled",
+                    L"ReadUserNumber " + kPolicyCommonLocations + L" | Allow User Locations",
+                    L"ReadUserNumber " + kUserCommonLocations + L" | Allow User Locations",
+                    L"IsOnNetwork " + kStartup, L"ShowSuccessWindow"));
     EXPECT_EQ(host.files[kInstalled], "add-in bytes");
     EXPECT_EQ(host.files.count(kStaging), 0u);
     EXPECT_TRUE(host.successWindowShown);

@@ -332,6 +332,21 @@ TEST_F(RunModeTest, TheLogHasALineForEachStepWithItsOutcome) {
         L"Record Unit = Halvetri: done",
         L"Write the record to disk: done",
         L"Move " + kStaging + L" to " + kInstalled + L": done",
+        L"Compare " + kInstalled + L" with " + kSource +
+            L", after a security program's look: the same",
+        L"Ask Excel for its version: done",
+        L"Excel's version: 16.0",
+        L"Read HKCU\\Software\\Microsoft\\Office\\16.0\\Excel\\Resiliency\\DisabledItems: none",
+        L"Read HKCU\\Software\\Policies\\Microsoft\\Office\\16.0\\Excel\\Security\\Trusted "
+        L"Locations\\AllLocationsDisabled: not set",
+        L"Read HKCU\\Software\\Microsoft\\Office\\16.0\\Excel\\Security\\Trusted "
+        L"Locations\\AllLocationsDisabled: not set",
+        L"Read HKCU\\Software\\Policies\\Microsoft\\Office\\16.0\\Common\\Security\\Trusted "
+        L"Locations\\Allow User Locations: not set",
+        L"Read HKCU\\Software\\Microsoft\\Office\\16.0\\Common\\Security\\Trusted "
+        L"Locations\\Allow User Locations: not set",
+        L"Is " + kStartup + L" on the network: no",
+        L"Trust in Excel 16.0: " + kStartup + L" is a trusted location; the add-in's macros run",
     };
     EXPECT_EQ(host.logLines, expected);
 }

@@ -1,0 +1,26 @@
+#pragma once
+
+#include "host/HostServices.h"
+#include "installer/ExcelTrust.h"
+
+#include <optional>
+#include <string>
+
+namespace qx {
+
+// What Excel itself will do with the add-in at its next start, read from where Excel and Office's
+// policies keep it for the Excel `version` ("16.0"). Every value read is logged with its key.
+
+// Excel's version as the run may use it in a key: digits and dots only, never guessed.
+std::optional<std::wstring> UsableExcelVersion(const std::wstring& answered);
+
+// Excel remembers add-ins it was told to disable after a crash, and never loads them again on
+// its own. Removes each that names the installed add-in's file, unless `onlyLook`; hands back
+// whether any stays in the list.
+bool ClearDisabledItems(HostServices& host, const std::wstring& version, bool onlyLook);
+
+// Whether Excel will trust the start-up folder, and so what the add-in's macros will do; logged.
+TrustVerdict ReadTrust(HostServices& host, const std::wstring& version,
+                       const std::wstring& startupFolder);
+
+} // namespace qx
