@@ -589,16 +589,19 @@ class Prefix:
             raise HarnessError("Excel's global class was not registered")
 
     def configure_standin(self, startup_path=None, fail=None, log=None, register_delay_ms=None,
-                          reject_calls_ms=None, stall_calls_ms=None, fail_with=None, hang=None):
+                          reject_calls_ms=None, stall_calls_ms=None, fail_with=None, hang=None,
+                          version=None):
         """What the stand-in Excel does from its next call on; log is a Unix path. Unset
-        settings mean: empty start-up path, nothing fails, no log, no delay. reject_calls_ms
-        and stall_calls_ms make the user's Excel busy from the next call it gets: rejecting
-        every call for that long, or holding up that one call without an answer. fail_with:
-        the description of the failure, line breaks included. hang: "CreateInstance" or
-        "StartupPath", from which the stand-in then never returns (it gives up after HOLD, so
-        that no server outlives a test that died)."""
+        settings mean: empty start-up path, Version "16.0", nothing fails, no log, no delay.
+        reject_calls_ms and stall_calls_ms make the user's Excel busy from the next call it
+        gets: rejecting every call for that long, or holding up that one call without an
+        answer. fail_with: the description of the failure, line breaks included. hang:
+        "CreateInstance" or "StartupPath", from which the stand-in then never returns (it gives
+        up after HOLD, so that no server outlives a test that died). version: what the
+        application's Version answers."""
         settings = {
             "StartupPath": startup_path,
+            "Version": version,
             "Fail": fail,
             "FailWith": None if fail_with is None
             else fail_with.replace("\r", "\\r").replace("\n", "\\n"),

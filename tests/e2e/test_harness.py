@@ -130,6 +130,17 @@ class StandInExcelTest(unittest.TestCase):
         self.assertNotIn("names StartupPath", lines)
         self.assertEqual(lines[-2:], ["release global", "server exit"])
 
+    def test_version_is_16_unless_set(self):
+        for wished, answered in ((None, "16.0"), ("15.0", "15.0")):
+            with self.subTest(version=wished):
+                log = self.log_path("version")
+                self.prefix.configure_standin(version=wished, log=log)
+                code, out, err = self.prefix.run_driver("excel-version")
+                self.prefix.wait_standin_gone()
+                self.assertEqual(code, 0, err)
+                self.assertEqual(json.loads(out), {"version": answered, "via": "global"})
+                self.assertIn("invoke Version flags=2 lcid=1033 args=0", self.read_log(log))
+
     def test_slow_server_is_seen_running_and_ends_by_itself(self):
         log = self.log_path("slow")
         self.prefix.configure_standin(startup_path=STARTUP, log=log, register_delay_ms=2000)

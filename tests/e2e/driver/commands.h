@@ -29,6 +29,7 @@ int cmd_reg_deny_writes(const Invocation& call);
 int cmd_describe(const Invocation& call);
 
 int cmd_excel_startup_path(const Invocation& call);
+int cmd_excel_version(const Invocation& call);
 int cmd_file_attributes(const Invocation& call);
 int cmd_temp_folder(const Invocation& call);
 int cmd_short_path(const Invocation& call);

@@ -1,5 +1,5 @@
-// Reads Excel's startup folder the way the installer does, so the stand-in server can be
-// checked without the installer.
+// Reads what the installer asks of Excel (its start-up folder, its version) the way it does, so
+// the stand-in server can be checked without the installer.
 #include "commands.h"
 
 #include "host/ScopedWin.h"
@@ -61,13 +61,13 @@ qx::ComPtr<IDispatch> create_excel(bool& via_progid) {
     return object;
 }
 
-} // namespace
-
-int cmd_excel_startup_path(const Invocation& call) {
-    require_args(call, 0, "excel-startup-path");
+// Reads one text property of Excel's application, reached as the installer reaches it, and
+// prints it under `key`, with the way Excel was reached.
+int probe_application(const wchar_t* property, const char* key) {
     const qx::ComApartment com;
     if (FAILED(com.result()))
         throw Failure("CoInitializeEx failed: " + hex32(static_cast<unsigned long>(com.result())));
+    const std::string step = utf8(property);
     try {
         bool via_progid = false;
         const qx::ComPtr<IDispatch> excel = create_excel(via_progid);
@@ -81,22 +81,36 @@ int cmd_excel_startup_path(const Invocation& call) {
             V_DISPATCH(&v)->AddRef();
             application = qx::ComPtr<IDispatch>::Attach(V_DISPATCH(&v));
         }
-        qx::ScopedVariant path;
-        get_property(application.get(), L"StartupPath", path.get(), "StartupPath");
-        const VARIANT& v = *path;
+        qx::ScopedVariant answer;
+        get_property(application.get(), property, answer.get(), step.c_str());
+        const VARIANT& v = *answer;
         if (V_VT(&v) != VT_BSTR)
-            throw ProbeFailure{"StartupPath", DISP_E_TYPEMISMATCH, ""};
+            throw ProbeFailure{step.c_str(), DISP_E_TYPEMISMATCH, ""};
         const BSTR text = V_BSTR(&v);
-        write_stdout("{\"path\":" + json_string(std::wstring(text, SysStringLen(text))) +
-                     ",\"via\":\"" + (via_progid ? "progid" : "global") + "\"}\n");
+        write_stdout(std::string("{\"") + key +
+                     "\":" + json_string(std::wstring(text, SysStringLen(text))) + ",\"via\":\"" +
+                     (via_progid ? "progid" : "global") + "\"}\n");
         return 0;
     } catch (const ProbeFailure& failure) {
         write_stdout("{\"hresult\":\"" + hex32(static_cast<unsigned long>(failure.hr)) +
                      "\",\"step\":\"" + failure.step + "\"" + failure.detail + "}\n");
-        write_stderr(std::string("reading StartupPath failed at ") + failure.step + ": " +
+        write_stderr("reading " + step + " failed at " + failure.step + ": " +
                      hex32(static_cast<unsigned long>(failure.hr)) + "\n");
         return 1;
     }
+}
+
+} // namespace
+
+int cmd_excel_startup_path(const Invocation& call) {
+    require_args(call, 0, "excel-startup-path");
+    return probe_application(L"StartupPath", "path");
+}
+
+// Where Excel keeps its settings in the registry: the version it reports names the key.
+int cmd_excel_version(const Invocation& call) {
+    require_args(call, 0, "excel-version");
+    return probe_application(L"Version", "version");
 }
 
 } // namespace qxdriver

@@ -35,6 +35,7 @@ const Entry commands[] = {
     {L"reg-deny-writes", qxdriver::cmd_reg_deny_writes},
     {L"describe", qxdriver::cmd_describe},
     {L"excel-startup-path", qxdriver::cmd_excel_startup_path},
+    {L"excel-version", qxdriver::cmd_excel_version},
     {L"file-attributes", qxdriver::cmd_file_attributes},
     {L"temp-folder", qxdriver::cmd_temp_folder},
     {L"short-path", qxdriver::cmd_short_path},

@@ -24,6 +24,7 @@ namespace {
 // Excel's own dispatch ids where the tests compare them; clients look every id up by name.
 constexpr DISPID dispid_application = 0x94;
 constexpr DISPID dispid_startup_path = 0x181;
+constexpr DISPID dispid_version = 0x188;
 constexpr DISPID dispid_workbooks = 0x23C;
 constexpr DISPID dispid_open = 0x2AA;
 constexpr DISPID dispid_item = 0xAA;
@@ -319,6 +320,7 @@ protected:
     const Member* members(size_t& count) const override {
         static const Member table[] = {{dispid_application, L"Application"},
                                        {dispid_startup_path, L"StartupPath"},
+                                       {dispid_version, L"Version"},
                                        {dispid_workbooks, L"Workbooks"}};
         count = sizeof table / sizeof table[0];
         return table;
@@ -335,6 +337,8 @@ protected:
         case dispid_startup_path:
             hang_if_asked(L"StartupPath");
             return put_text(result, startup_path());
+        case dispid_version:
+            return put_text(result, excel_version());
         case dispid_workbooks:
             return put_object(result, make<WorkbooksObject>());
         default:

@@ -48,6 +48,11 @@ std::wstring startup_path() {
     return read_setting(L"StartupPath");
 }
 
+std::wstring excel_version() {
+    const std::wstring version = read_setting(L"Version");
+    return version.empty() ? L"16.0" : version;
+}
+
 namespace {
 
 bool setting_names(const wchar_t* name, std::wstring_view wanted) {

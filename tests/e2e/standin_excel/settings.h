@@ -11,6 +11,8 @@
 namespace standin {
 
 std::wstring startup_path();
+// What the application's Version answers: Excel 2016 and later call themselves "16.0".
+std::wstring excel_version();
 // True when the test wants reads of this property to fail.
 bool should_fail(std::wstring_view property);
 // The description the failure gives, "" for the usual one; "\r" and "\n" in the setting stand
