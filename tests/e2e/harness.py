@@ -535,6 +535,20 @@ class Prefix:
     def reg_set_dword(self, root, key, value, number):
         self.driver("reg-set-dword", root, key, value, number)
 
+    def reg_set_binary(self, root, key, value, data):
+        """data: bytes, stored as REG_BINARY."""
+        self.driver("reg-set-binary", root, key, value, data.hex())
+
+    def reg_values(self, root, key):
+        """{name: (type, bytes)} of every value of the key; None when the key is missing."""
+        code, out, err = self.run_driver("reg-list-values", root, key)
+        if code == 2:
+            return None
+        if code != 0:
+            raise DriverError(["reg-list-values", root, key], code, err)
+        return {value["name"]: (value["type"], bytes.fromhex(value["hex"]))
+                for value in json.loads(out)}
+
     def reg_create(self, root, key):
         """Creates a non-volatile key; returns the Win32 error code (0 on success)."""
         code, out, err = self.run_driver("reg-create", root, key)

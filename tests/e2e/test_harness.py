@@ -48,6 +48,15 @@ class RegistryTest(unittest.TestCase):
         self.assertFalse(not_found.endswith(("\n", "\r")))
         self.assertNotEqual(not_found, self.prefix.describe(5))
 
+    def test_binary_values_are_listed_with_their_bytes(self):
+        key = REG_KEY + "\\Binary"
+        data = b"\x01\x00\x00\x00" + "d:\\报表\\a.xla\0".encode("utf-16-le")
+        self.prefix.reg_set_binary("HKCU", key, "5C1A2B", data)
+        self.prefix.reg_set("HKCU", key, "文本", "值")
+        self.assertEqual(self.prefix.reg_values("HKCU", key),
+                         {"5C1A2B": (3, data), "文本": (1, "值\0".encode("utf-16-le"))})
+        self.assertIsNone(self.prefix.reg_values("HKCU", REG_KEY + "\\Absent"))
+
     def test_dpi_setting_is_a_dword(self):
         self.prefix.set_dpi(144)
         # reg-get reads REG_SZ only, so a DWORD is refused rather than read as text.

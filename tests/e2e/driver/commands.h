@@ -22,6 +22,8 @@ int cmd_reg_get_dword(const Invocation& call);
 int cmd_reg_exists(const Invocation& call);
 int cmd_reg_set(const Invocation& call);
 int cmd_reg_set_dword(const Invocation& call);
+int cmd_reg_set_binary(const Invocation& call);
+int cmd_reg_list_values(const Invocation& call);
 int cmd_reg_make_volatile(const Invocation& call);
 int cmd_reg_create(const Invocation& call);
 int cmd_reg_delete_tree(const Invocation& call);

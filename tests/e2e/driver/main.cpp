@@ -29,6 +29,8 @@ const Entry commands[] = {
     {L"reg-exists", qxdriver::cmd_reg_exists},
     {L"reg-set", qxdriver::cmd_reg_set},
     {L"reg-set-dword", qxdriver::cmd_reg_set_dword},
+    {L"reg-set-binary", qxdriver::cmd_reg_set_binary},
+    {L"reg-list-values", qxdriver::cmd_reg_list_values},
     {L"reg-make-volatile", qxdriver::cmd_reg_make_volatile},
     {L"reg-create", qxdriver::cmd_reg_create},
     {L"reg-delete-tree", qxdriver::cmd_reg_delete_tree},

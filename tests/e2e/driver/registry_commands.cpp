@@ -166,6 +166,83 @@ int cmd_reg_set_dword(const Invocation& call) {
     return 0;
 }
 
+namespace {
+
+// "0a1B..." as bytes: two hex digits a byte.
+std::string parse_hex(const std::wstring& text) {
+    if (text.size() % 2 != 0)
+        throw Failure("HEXBYTES must have two digits a byte: " + utf8(text));
+    const auto digit = [&](wchar_t c) {
+        if (c >= L'0' && c <= L'9')
+            return c - L'0';
+        if (c >= L'a' && c <= L'f')
+            return c - L'a' + 10;
+        if (c >= L'A' && c <= L'F')
+            return c - L'A' + 10;
+        throw Failure("not a hex digit in HEXBYTES: " + utf8(text));
+    };
+    std::string bytes;
+    for (size_t i = 0; i < text.size(); i += 2)
+        bytes += static_cast<char>(digit(text[i]) * 16 + digit(text[i + 1]));
+    return bytes;
+}
+
+std::string hex_of(const BYTE* data, DWORD size) {
+    static const char digits[] = "0123456789abcdef";
+    std::string text;
+    for (DWORD i = 0; i < size; ++i) {
+        text += digits[data[i] >> 4];
+        text += digits[data[i] & 0xF];
+    }
+    return text;
+}
+
+} // namespace
+
+// As Excel keeps one disabled item: a binary value.
+int cmd_reg_set_binary(const Invocation& call) {
+    require_args(call, 4, "reg-set-binary ROOT KEY VALUE HEXBYTES");
+    const std::string bytes = parse_hex(call.args[3]);
+    LSTATUS status = ERROR_SUCCESS;
+    const qx::UniqueHKey key = create_key(parse_root(call.args[0]), call.args[1],
+                                          REG_OPTION_NON_VOLATILE, nullptr, status);
+    check(status, "RegCreateKeyExW");
+    check(RegSetValueExW(key.get(), value_name(call.args[2]), 0, REG_BINARY,
+                         reinterpret_cast<const BYTE*>(bytes.data()),
+                         static_cast<DWORD>(bytes.size())),
+          "RegSetValueExW");
+    return 0;
+}
+
+// Every value of the key, as [{"name", "type", "hex"}] in the registry's order, so that a test
+// sees which values are left and that they are unchanged.
+int cmd_reg_list_values(const Invocation& call) {
+    require_args(call, 2, "reg-list-values ROOT KEY");
+    const qx::UniqueHKey key = key_to_read(call);
+    if (!key)
+        return exit_missing;
+    std::string listed;
+    for (DWORD index = 0;; ++index) {
+        std::wstring name(16384, L'\0');
+        std::string data(64 * 1024, '\0');
+        DWORD name_length = static_cast<DWORD>(name.size());
+        DWORD data_size = static_cast<DWORD>(data.size());
+        DWORD type = 0;
+        const LSTATUS status =
+            RegEnumValueW(key.get(), index, name.data(), &name_length, nullptr, &type,
+                          reinterpret_cast<BYTE*>(data.data()), &data_size);
+        if (status == ERROR_NO_MORE_ITEMS)
+            break;
+        check(status, "RegEnumValueW");
+        name.resize(name_length);
+        listed += std::string(listed.empty() ? "" : ",") + "{\"name\":" + json_string(name) +
+                  ",\"type\":" + std::to_string(type) + ",\"hex\":\"" +
+                  hex_of(reinterpret_cast<const BYTE*>(data.data()), data_size) + "\"}";
+    }
+    write_stdout("[" + listed + "]\n");
+    return 0;
+}
+
 int cmd_reg_make_volatile(const Invocation& call) {
     require_args(call, 2, "reg-make-volatile ROOT KEY");
     LSTATUS status = ERROR_SUCCESS;
