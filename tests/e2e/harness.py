@@ -329,8 +329,14 @@ class Process:
     """A Windows program started in a prefix; its output goes to files under the prefix's
     scratch folder."""
 
-    def __init__(self, popen):
+    def __init__(self, popen, output_path=None):
         self._popen = popen
+        self._output_path = output_path
+
+    def output_lines(self):
+        """What it has written to its standard output so far, in whole lines."""
+        with open(self._output_path, "rb") as f:
+            return f.read().decode("utf-8").split("\n")[:-1]
 
     def wait(self, timeout=WAIT):
         """Exit code (Unix keeps only its low 8 bits). Raises subprocess.TimeoutExpired."""
@@ -455,7 +461,7 @@ class Prefix:
                 stdout=out,
                 stderr=err,
             )
-        process = Process(popen)
+        process = Process(popen, base + ".out")
         self._processes.append(process)
         return process
 
@@ -478,18 +484,18 @@ class Prefix:
         return process
 
     def hold(self, *args, timeout=HOLD):
-        """Starts a qxdriver command that holds something (a window, an open file) until its
-        process is killed, at the latest when the prefix closes; returns the process and the
-        JSON line the command prints once it holds. timeout bounds the holding in seconds."""
+        """Starts a qxdriver command that holds something (a window, an open file, a watch on
+        a folder) until its process is killed, at the latest when the prefix closes; returns
+        the process and the JSON line the command prints once it holds (what it prints later
+        is the process's output_lines()). timeout bounds the holding in seconds."""
         index = len(self._processes)
         process = self.start(self._driver, ("--timeout", str(int(timeout * 1000)), *args))
         base = os.path.join(self.root, "%02d-%s" % (index, os.path.basename(self._driver)))
 
         def ready():
-            with open(base + ".out", "rb") as f:
-                line = f.read()
-            if line.endswith(b"\n"):
-                return json.loads(line.decode("utf-8"))
+            lines = process.output_lines()
+            if lines:
+                return json.loads(lines[0])
             if not process.alive():
                 with open(base + ".err", "rb") as f:
                     raise DriverError([str(a) for a in args], process.wait(),

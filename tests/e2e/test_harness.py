@@ -314,6 +314,31 @@ class ProcessListTest(unittest.TestCase):
             self.assertEqual(prefix.standin_processes(), [])
 
 
+class QuarantineTest(unittest.TestCase):
+    def test_the_file_goes_each_time_it_appears_and_nothing_else_does(self):
+        with harness.Prefix("quarantine") as prefix:
+            folder = os.path.join(prefix.root, "启动 文件夹")
+            os.makedirs(folder)
+            target = os.path.join(folder, "QxButton.xla")
+            other = os.path.join(folder, "MyQxButton.xla")
+            with open(other, "wb") as f:
+                f.write(b"another add-in")
+            watcher, ready = prefix.hold("quarantine", prefix.win_path(target))
+            self.assertEqual(ready["watching"], prefix.win_path(folder))
+            for round_ in (1, 2):
+                # Renamed into place in one step, as the installer does.
+                staged = os.path.join(prefix.root, "staged")
+                with open(staged, "wb") as f:
+                    f.write(b"add-in")
+                os.rename(staged, target)
+                prefix.wait_for(lambda: len(watcher.output_lines()) > round_,
+                                what="the deletion to be told")
+                self.assertFalse(os.path.exists(target))
+            taken = [json.loads(line)["deleted"] for line in watcher.output_lines()[1:]]
+            self.assertEqual(taken, [prefix.win_path(target)] * 2)
+            self.assertTrue(os.path.exists(other))
+
+
 class FileAttributeTest(unittest.TestCase):
     def test_hidden_and_readonly_are_seen_by_wine(self):
         with harness.Prefix("attributes") as prefix:

@@ -12,6 +12,9 @@ using UniqueBstr = qx::UniqueHandleOf<BSTR, &SysFreeString>;
 using UniqueWindow = qx::UniqueHandleOf<HWND, &DestroyWindow>;
 // CreateToolhelp32Snapshot says "no handle" as CreateFileW does.
 using UniqueSnapshot = qx::UniqueHandleOf<HANDLE, &CloseHandle, qx::InvalidIsEmpty>;
+// So does FindFirstChangeNotificationW.
+using UniqueChangeNotification =
+    qx::UniqueHandleOf<HANDLE, &FindCloseChangeNotification, qx::InvalidIsEmpty>;
 
 // Puts back the object a DC had selected before.
 class ScopedSelectObject {

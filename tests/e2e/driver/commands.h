@@ -44,6 +44,7 @@ int cmd_windows(const Invocation& call);
 int cmd_front_window(const Invocation& call);
 int cmd_shell_window(const Invocation& call);
 int cmd_hold_open(const Invocation& call);
+int cmd_quarantine(const Invocation& call);
 
 int cmd_msi_product(const Invocation& call);
 int cmd_msi_related(const Invocation& call);

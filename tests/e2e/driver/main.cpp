@@ -48,6 +48,7 @@ const Entry commands[] = {
     {L"front-window", qxdriver::cmd_front_window},
     {L"shell-window", qxdriver::cmd_shell_window},
     {L"hold-open", qxdriver::cmd_hold_open},
+    {L"quarantine", qxdriver::cmd_quarantine},
     {L"run", qxdriver::cmd_run},
     {L"msi-product", qxdriver::cmd_msi_product},
     {L"msi-related", qxdriver::cmd_msi_related},

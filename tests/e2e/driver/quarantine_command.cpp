@@ -1,0 +1,52 @@
+#include "commands.h"
+
+#include "tests/e2e/tool_owners.h"
+
+#include <string>
+
+namespace qxdriver {
+namespace {
+
+std::wstring folder_of(const std::wstring& path) {
+    const size_t slash = path.find_last_of(L"\\/");
+    if (slash == std::wstring::npos || slash == 0)
+        throw Failure("PATH must name a file in a folder: " + utf8(path));
+    return path.substr(0, slash);
+}
+
+} // namespace
+
+// As a security program quarantines a file it takes for a threat: it watches the file's folder
+// and deletes the file the moment it appears there, every time, until the test kills the
+// process (or the timeout passes). The folder's change notification wakes it at once; the
+// short poll is a backstop for a notification the system merged or dropped.
+int cmd_quarantine(const Invocation& call) {
+    require_args(call, 1, "quarantine PATH");
+    const std::wstring& path = call.args[0];
+    const std::wstring folder = folder_of(path);
+    const qxtools::UniqueChangeNotification changes(FindFirstChangeNotificationW(
+        folder.c_str(), FALSE,
+        FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE));
+    if (!changes)
+        throw Failure("FindFirstChangeNotificationW failed: " + win32_error_text(GetLastError()));
+    write_stdout("{\"pid\":" + std::to_string(GetCurrentProcessId()) +
+                 ",\"watching\":" + json_string(folder) + "}\n");
+    const ULONGLONG started = GetTickCount64();
+    const Deadline deadline(call.timeout_ms);
+    while (!deadline.passed()) {
+        if (DeleteFileW(path.c_str())) {
+            write_stdout("{\"deleted\":" + json_string(path) +
+                         ",\"ms\":" + std::to_string(GetTickCount64() - started) + "}\n");
+        } else if (const DWORD error = GetLastError();
+                   error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            // Held open by someone for the moment: tried again at the next look.
+            write_stderr("could not delete " + utf8(path) + ": " + win32_error_text(error) + "\n");
+        }
+        if (WaitForSingleObject(changes.get(), poll_interval_ms) == WAIT_OBJECT_0 &&
+            !FindNextChangeNotification(changes.get()))
+            throw Failure("FindNextChangeNotification failed: " + win32_error_text(GetLastError()));
+    }
+    return 0;
+}
+
+} // namespace qxdriver
