@@ -313,6 +313,13 @@ class ProcessListTest(unittest.TestCase):
             self.assertNotIn(pid, prefix.driver_json("processes", "qxdriver.exe"))
             self.assertEqual(prefix.standin_processes(), [])
 
+            prefix.configure_standin()
+            excel = prefix.start_users_excel()
+            running = prefix.wait_for(prefix.standin_processes, what="the user's Excel")
+            self.assertEqual(prefix.driver_json("terminate", "standinexcel.exe"), running)
+            self.assertEqual(prefix.standin_processes(), [])
+            excel.wait()
+
 
 class QuarantineTest(unittest.TestCase):
     def test_the_file_goes_each_time_it_appears_and_nothing_else_does(self):

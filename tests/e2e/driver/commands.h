@@ -37,6 +37,7 @@ int cmd_temp_folder(const Invocation& call);
 int cmd_short_path(const Invocation& call);
 int cmd_long_path(const Invocation& call);
 int cmd_processes(const Invocation& call);
+int cmd_terminate(const Invocation& call);
 int cmd_modules(const Invocation& call);
 int cmd_run(const Invocation& call);
 

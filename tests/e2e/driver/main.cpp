@@ -43,6 +43,7 @@ const Entry commands[] = {
     {L"short-path", qxdriver::cmd_short_path},
     {L"long-path", qxdriver::cmd_long_path},
     {L"processes", qxdriver::cmd_processes},
+    {L"terminate", qxdriver::cmd_terminate},
     {L"modules", qxdriver::cmd_modules},
     {L"windows", qxdriver::cmd_windows},
     {L"front-window", qxdriver::cmd_front_window},

@@ -31,6 +31,32 @@ int cmd_processes(const Invocation& call) {
     return 0;
 }
 
+// Ends every process of that image at once, as Task Manager's End task does, so that a run a
+// failed test left behind (its box or window still open) cannot keep the next one out.
+int cmd_terminate(const Invocation& call) {
+    require_args(call, 1, "terminate IMAGE_NAME");
+    const qxtools::UniqueSnapshot snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot)
+        throw Failure("CreateToolhelp32Snapshot failed: " + win32_error_text(GetLastError()));
+    PROCESSENTRY32W entry{};
+    entry.dwSize = sizeof entry;
+    std::string ids;
+    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
+         more = Process32NextW(snapshot.get(), &entry)) {
+        if (CompareStringOrdinal(entry.szExeFile, -1, call.args[0].c_str(), -1, TRUE) != CSTR_EQUAL)
+            continue;
+        const qx::UniqueHandle process(
+            OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+        if (!process || !TerminateProcess(process.get(), 1) ||
+            WaitForSingleObject(process.get(), call.timeout_ms) != WAIT_OBJECT_0)
+            throw Failure("could not end process " + std::to_string(entry.th32ProcessID) + ": " +
+                          win32_error_text(GetLastError()));
+        ids += (ids.empty() ? "" : ",") + std::to_string(entry.th32ProcessID);
+    }
+    write_stdout("[" + ids + "]\n");
+    return 0;
+}
+
 // The files a running process has loaded, and whether it runs as 32-bit code, so that a test can
 // see where its DLLs came from (for a 32-bit process on 64-bit Windows: SysWOW64).
 int cmd_modules(const Invocation& call) {
