@@ -1,0 +1,210 @@
+"""Installed means the add-in runs when Excel next starts: Excel's disabled item for it is
+deleted (no other), Excel's trust settings decide whether the user sees the success window or
+is told what Excel will do, and an add-in a security program takes away the moment it appears
+fails the install with nothing left half-done.
+
+One prefix serves every case; each starts from a fresh profile set back through the driver."""
+
+import json
+import os
+import struct
+import unittest
+
+from installer_scenario import (
+    IDOK,
+    SETTINGS_APPLICATION,
+    SUCCESS_CAPTION,
+    InstallerScenario,
+    assert_installed,
+)
+
+EXIT_DONE = 0
+WHOLE_EXIT_FAILED = 1603
+ERROR_FILE_NOT_FOUND = 2
+REG_SZ = 1
+REG_BINARY = 3
+
+# Everything a case may set, deleted before each case.
+OFFICE_POLICIES = "Software\\Policies\\Microsoft\\Office"
+EXCEL_RESILIENCY = "Software\\Microsoft\\Office\\16.0\\Excel\\Resiliency"
+
+DISABLED_ITEMS = "Software\\Microsoft\\Office\\16.0\\Excel\\Resiliency\\DisabledItems"
+POLICY_EXCEL_LOCATIONS = (
+    "Software\\Policies\\Microsoft\\Office\\16.0\\Excel\\Security\\Trusted Locations")
+POLICY_EXCEL_SECURITY = "Software\\Policies\\Microsoft\\Office\\16.0\\Excel\\Security"
+POLICY_COMMON_LOCATIONS = (
+    "Software\\Policies\\Microsoft\\Office\\16.0\\Common\\Security\\Trusted Locations")
+
+# Values Excel keeps its disabled items under, each named by a hash of Excel's own.
+OWN_ITEM = "5C1A2B"
+OTHER_ITEM = "7F3E01"
+# Another file whose name ends in the add-in's name: it must not be taken for it.
+OTHER_ITEM_PATH = "d:\\报表\\myqxbutton.xla"
+
+VERSION_LINE = "Excel's version: 16.0"
+OWN_ITEM_DELETED = ("Delete Excel's disabled item HKCU\\Software\\Microsoft\\Office\\16.0\\Excel"
+                    "\\Resiliency\\DisabledItems\\5C1A2B, which names QxButton.xla: done")
+
+NEVER_RUN_BOX = ("Quorvale已经安装，但按 Excel 的安全设置，它的宏不会运行，“文件(F)”菜单中不会出现新的"
+                 "菜单项。请联系 IT 部门，请他们通过组策略把 Excel 的启动文件夹“%s”设为受信任位置。   ")
+ALL_LOCATIONS_DISABLED_READ = ("Read HKCU\\Software\\Policies\\Microsoft\\Office\\16.0\\Excel"
+                               "\\Security\\Trusted Locations\\AllLocationsDisabled: 1")
+NO_MACROS_READ = ("Read HKCU\\Software\\Policies\\Microsoft\\Office\\16.0\\Excel\\Security"
+                  "\\VBAWarnings: 4")
+NEVER_RUN_VERDICT = ("Trust in Excel 16.0: %s is not a trusted location (every trusted location "
+                     "is disabled); the add-in's macros never run")
+
+ONLY_POLICY_LOCATIONS_READ = ("Read HKCU\\Software\\Policies\\Microsoft\\Office\\16.0\\Common"
+                              "\\Security\\Trusted Locations\\Allow User Locations: 0")
+POLICY_LOCATION_PATH_READ = ("Read HKCU\\Software\\Policies\\Microsoft\\Office\\16.0\\Excel"
+                             "\\Security\\Trusted Locations\\Location1\\Path: %s")
+POLICY_LOCATION_SUBFOLDERS_READ = ("Read HKCU\\Software\\Policies\\Microsoft\\Office\\16.0"
+                                   "\\Excel\\Security\\Trusted Locations\\Location1"
+                                   "\\AllowSubfolders: 1")
+TRUSTED_VERDICT = "Trust in Excel 16.0: %s is a trusted location; the add-in's macros run"
+
+COMPARED = "Compare %s\\QxButton.xla with %s\\安装.xla, after a security program's look: "
+TAKEN_AWAY_FAILURE = ("Failed: Quorvale安装失败：刚放入“%s”的“QxButton.xla”随即不见了或被改动，很可能是"
+                      "安全软件（杀毒软件）把它隔离了。请让 IT 部门把该文件夹列为安全软件的例外后重试。   ")
+
+
+def disabled_item(path, friendly_name):
+    """One value as Excel writes it: three numbers (the item's kind, then the byte lengths of
+    the path and of the name), the path lower-cased, then the name, each in UTF-16LE with its
+    NUL."""
+    path_bytes = (path.lower() + "\0").encode("utf-16-le")
+    name_bytes = (friendly_name + "\0").encode("utf-16-le")
+    return struct.pack("<III", 1, len(path_bytes), len(name_bytes)) + path_bytes + name_bytes
+
+
+class NextStartTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.s = InstallerScenario()
+        cls.folders = (cls.s.startup, os.path.dirname(cls.s.startup))
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.s.close()
+
+    def setUp(self):
+        s = self.s
+        # A case that failed may have left its run waiting on a box or window.
+        s.prefix.driver("terminate", "QXSetup.exe")
+        for folder in self.folders:
+            for path in self.files_in(folder):
+                os.remove(path)
+        for key in (SETTINGS_APPLICATION, OFFICE_POLICIES, EXCEL_RESILIENCY):
+            s.prefix.reg_delete_tree("HKCU", key)
+        self.startup = s.prefix.win_path(s.startup)
+        self.log = os.path.join(s.prefix.root, self.id().rsplit(".", 1)[1] + ".log")
+
+    @staticmethod
+    def files_in(folder):
+        with os.scandir(folder) as entries:
+            return sorted(entry.path for entry in entries if entry.is_file())
+
+    def run_logged(self, *args, log=None):
+        return self.s.run(*args, "/log", self.s.prefix.win_path(log or self.log))
+
+    def steps(self, log=None):
+        """The log's lines without their time stamps."""
+        with open(log or self.log, encoding="utf-8-sig") as f:
+            return [line[len("2026-12-08 15:03:17 "):] for line in f.read().splitlines()]
+
+    def test_only_the_addins_own_disabled_item_goes(self):
+        s = self.s
+        other = disabled_item(OTHER_ITEM_PATH, "MyQxButton")
+        s.prefix.reg_set_binary("HKCU", DISABLED_ITEMS, OWN_ITEM,
+                                disabled_item(self.startup + "\\QxButton.xla", "QxButton"))
+        s.prefix.reg_set_binary("HKCU", DISABLED_ITEMS, OTHER_ITEM, other)
+
+        result = self.run_logged("/install", "/quiet").result()
+
+        steps = self.steps()
+        self.assertEqual((result["exit_code"], result["windows"]), (EXIT_DONE, []), steps)
+        # No policy set: Office's default trusts the start-up folder, and nothing is said.
+        for line in (VERSION_LINE, OWN_ITEM_DELETED, TRUSTED_VERDICT % self.startup):
+            self.assertIn(line, steps)
+        self.assertEqual([line for line in steps if OTHER_ITEM in line], [])
+        self.assertEqual(s.prefix.reg_values("HKCU", DISABLED_ITEMS),
+                         {OTHER_ITEM: (REG_BINARY, other)})
+        self.assertEqual(steps[-1], "Exit code 0")
+        assert_installed(self, s)
+
+    def test_no_trusted_location_and_no_macros_warns_instead_of_the_success_window(self):
+        s = self.s
+        s.prefix.reg_set_dword("HKCU", POLICY_EXCEL_LOCATIONS, "AllLocationsDisabled", 1)
+        s.prefix.reg_set_dword("HKCU", POLICY_EXCEL_SECURITY, "VBAWarnings", 4)
+
+        # As the user starts it, with boxes.
+        run = self.run_logged()
+        box = s.answer_box(IDOK, screenshot_name="macros-never-run")
+        result = run.result()
+
+        self.assertEqual(result["exit_code"], EXIT_DONE, self.steps())
+        self.assertEqual(result["windows"], ["Setup"])
+        self.assertEqual((box["text"], box["icon"], box["buttons"]),
+                         (NEVER_RUN_BOX % self.startup, "warning", [IDOK]))
+        assert_installed(self, s)
+
+        # As a logon script runs it: the same verdict, logged only.
+        os.remove(s.installed_addin)
+        s.prefix.reg_delete_tree("HKCU", SETTINGS_APPLICATION)
+        quiet_log = self.log + ".quiet"
+        result = self.run_logged("/install", "/quiet", log=quiet_log).result()
+
+        steps = self.steps(quiet_log)
+        self.assertEqual((result["exit_code"], result["windows"]), (EXIT_DONE, []), steps)
+        for line in (VERSION_LINE, ALL_LOCATIONS_DISABLED_READ, NO_MACROS_READ,
+                     NEVER_RUN_VERDICT % self.startup):
+            self.assertIn(line, steps)
+        self.assertEqual(steps[-1], "Exit code 0")
+        assert_installed(self, s)
+
+    def test_a_policy_location_covering_the_folder_keeps_the_success_window(self):
+        s = self.s
+        parent = s.prefix.win_path(self.folders[1]) + "\\"
+        s.prefix.reg_set_dword("HKCU", POLICY_COMMON_LOCATIONS, "Allow User Locations", 0)
+        s.prefix.reg_set("HKCU", POLICY_EXCEL_LOCATIONS + "\\Location1", "Path", parent)
+        s.prefix.reg_set_dword("HKCU", POLICY_EXCEL_LOCATIONS + "\\Location1", "AllowSubfolders", 1)
+
+        run = self.run_logged()
+        s.prefix.driver("wait-window", SUCCESS_CAPTION)
+        s.prefix.driver("close", SUCCESS_CAPTION)
+        result = run.result()
+
+        steps = self.steps()
+        self.assertEqual((result["exit_code"], result["windows"]), (EXIT_DONE, [SUCCESS_CAPTION]),
+                         steps)
+        # The verdict rests on the policy's values, not on their absence.
+        for line in (VERSION_LINE, ONLY_POLICY_LOCATIONS_READ, POLICY_LOCATION_PATH_READ % parent,
+                     POLICY_LOCATION_SUBFOLDERS_READ, TRUSTED_VERDICT % self.startup):
+            self.assertIn(line, steps)
+        assert_installed(self, s)
+
+    def test_an_addin_a_security_program_takes_away_fails_the_install(self):
+        s = self.s
+        watcher, _ = s.prefix.hold("quarantine", s.prefix.win_path(s.installed_addin))
+        self.addCleanup(watcher.kill)
+
+        result = self.run_logged("/install", "/quiet").result()
+
+        steps = self.steps()
+        self.assertEqual((result["exit_code"], result["windows"]), (WHOLE_EXIT_FAILED, []), steps)
+        taken = [json.loads(line)["deleted"] for line in watcher.output_lines()[1:]]
+        self.assertEqual(taken, [s.prefix.win_path(s.installed_addin)],
+                         "the security program never saw the add-in")
+        self.assertIsNone(s.addin_bytes())
+        self.assertEqual((s.setting("Path"), s.setting("Unit")), (None, None))
+        self.assertEqual([self.files_in(folder) for folder in self.folders], [[], []])
+        compared = COMPARED % (self.startup, s.program_win)
+        self.assertTrue({compared + "failed, error %d: %s" % (
+            ERROR_FILE_NOT_FOUND, s.prefix.describe(ERROR_FILE_NOT_FOUND)),
+            compared + "different"} & set(steps), steps)
+        self.assertIn(TAKEN_AWAY_FAILURE % self.startup, steps)
+        self.assertEqual(steps[-1], "Exit code 1603")
+
+
+if __name__ == "__main__":
+    unittest.main()
