@@ -1,9 +1,11 @@
 #include "app/Win32HostServices.h"
 
 #include "host/DesktopUser.h"
+#include "host/Environment.h"
 #include "host/FileSystem.h"
 #include "host/MessageBoxes.h"
 #include "host/SettingsStore.h"
+#include "host/UserRegistry.h"
 
 namespace qx {
 
@@ -30,6 +32,10 @@ Outcome<std::wstring> Win32HostServices::ReadStartupPath(const ExcelApplicationH
     return excel_.ReadStartupPath(excel);
 }
 
+Outcome<std::wstring> Win32HostServices::ReadExcelVersion(const ExcelApplicationHandle& excel) {
+    return excel_.ReadVersion(excel);
+}
+
 Status Win32HostServices::OpenAddin(const ExcelApplicationHandle& excel, const std::wstring& path) {
     return excel_.OpenAddin(excel, path);
 }
@@ -49,6 +55,10 @@ Status Win32HostServices::CopyFile(const std::wstring& source, const std::wstrin
 
 Status Win32HostServices::MoveFileReplacing(const std::wstring& from, const std::wstring& to) {
     return MoveFileReplacingAt(from, to);
+}
+
+Status Win32HostServices::FlushFolder(const std::wstring& path) {
+    return FlushFolderEntries(path);
 }
 
 Outcome<std::uint32_t> Win32HostServices::MakeFileOrdinary(const std::wstring& path) {
@@ -88,6 +98,15 @@ Outcome<bool> Win32HostServices::IsInTemporaryFolder(const std::wstring& folder)
     return IsInsideTemporaryFolder(folder);
 }
 
+Outcome<bool> Win32HostServices::IsOnNetwork(const std::wstring& folder) {
+    return IsOnNetworkFolder(folder);
+}
+
+Outcome<bool> Win32HostServices::SameBytesAfterScan(const std::wstring& first,
+                                                    const std::wstring& second) {
+    return qx::SameBytesAfterScan(first, second);
+}
+
 Status Win32HostServices::SaveSetting(const std::wstring& application, const std::wstring& section,
                                       const std::wstring& key, const std::wstring& value) {
     return SaveSettingValue(application, section, key, value);
@@ -107,6 +126,32 @@ Status Win32HostServices::DeleteSettingKey(const std::wstring& application,
 Status Win32HostServices::FlushSettings(const std::wstring& application,
                                         const std::wstring& section) {
     return FlushSettingSection(application, section);
+}
+
+Outcome<std::uint32_t> Win32HostServices::ReadUserNumber(const std::wstring& key,
+                                                         const std::wstring& name) {
+    return ReadUserDword(key, name);
+}
+
+Outcome<std::wstring> Win32HostServices::ReadUserText(const std::wstring& key,
+                                                      const std::wstring& name) {
+    return ReadUserString(key, name);
+}
+
+Outcome<std::vector<std::wstring>> Win32HostServices::ListUserSubkeys(const std::wstring& key) {
+    return UserSubkeys(key);
+}
+
+Outcome<std::vector<RegistryValue>> Win32HostServices::ListUserValues(const std::wstring& key) {
+    return UserValues(key);
+}
+
+Status Win32HostServices::DeleteUserValue(const std::wstring& key, const std::wstring& name) {
+    return DeleteUserValueAt(key, name);
+}
+
+Outcome<std::wstring> Win32HostServices::ExpandEnvironment(const std::wstring& text) {
+    return ExpandEnvironmentText(text);
 }
 
 Status Win32HostServices::DeleteSetting(const std::wstring& application,

@@ -19,11 +19,13 @@ public:
     bool ExcelWindowOpen() override;
     Outcome<ExcelApplicationHandle> AcquireExcelApplication() override;
     Outcome<std::wstring> ReadStartupPath(const ExcelApplicationHandle& excel) override;
+    Outcome<std::wstring> ReadExcelVersion(const ExcelApplicationHandle& excel) override;
     Status OpenAddin(const ExcelApplicationHandle& excel, const std::wstring& path) override;
     Status CloseAddin(const ExcelApplicationHandle& excel, const std::wstring& name) override;
     Outcome<std::wstring> FindFile(const std::wstring& path) override;
     Status CopyFile(const std::wstring& source, const std::wstring& destination) override;
     Status MoveFileReplacing(const std::wstring& from, const std::wstring& to) override;
+    Status FlushFolder(const std::wstring& path) override;
     Outcome<std::uint32_t> MakeFileOrdinary(const std::wstring& path) override;
     Status RestoreFileAttributes(const std::wstring& path, std::uint32_t attributes) override;
     Status DeleteFile(const std::wstring& path) override;
@@ -33,6 +35,9 @@ public:
     Outcome<bool> FileExists(const std::wstring& path) override;
     Outcome<std::wstring> ApplicationFolder() override;
     Outcome<bool> IsInTemporaryFolder(const std::wstring& folder) override;
+    Outcome<bool> IsOnNetwork(const std::wstring& folder) override;
+    Outcome<bool> SameBytesAfterScan(const std::wstring& first,
+                                     const std::wstring& second) override;
     Status SaveSetting(const std::wstring& application, const std::wstring& section,
                        const std::wstring& key, const std::wstring& value) override;
     Outcome<std::wstring> ReadSetting(const std::wstring& application, const std::wstring& section,
@@ -41,6 +46,13 @@ public:
     Status DeleteSettingKey(const std::wstring& application, const std::wstring& section,
                             const std::wstring& key) override;
     Status FlushSettings(const std::wstring& application, const std::wstring& section) override;
+    Outcome<std::uint32_t> ReadUserNumber(const std::wstring& key,
+                                          const std::wstring& name) override;
+    Outcome<std::wstring> ReadUserText(const std::wstring& key, const std::wstring& name) override;
+    Outcome<std::vector<std::wstring>> ListUserSubkeys(const std::wstring& key) override;
+    Outcome<std::vector<RegistryValue>> ListUserValues(const std::wstring& key) override;
+    Status DeleteUserValue(const std::wstring& key, const std::wstring& name) override;
+    Outcome<std::wstring> ExpandEnvironment(const std::wstring& text) override;
     Outcome<std::int16_t> AskYesNo(const std::wstring& prompt) override;
     Status Inform(const std::wstring& prompt) override;
     Status Warn(const std::wstring& prompt) override;

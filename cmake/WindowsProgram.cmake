@@ -28,6 +28,7 @@ add_library(qxhost STATIC
     host/Automation.cpp
     host/CallDeadline.cpp
     host/DesktopUser.cpp
+    host/Environment.cpp
     host/ExcelAutomation.cpp
     host/ExcelThread.cpp
     host/FileSystem.cpp
@@ -35,6 +36,7 @@ add_library(qxhost STATIC
     host/MessageBoxes.cpp
     host/OneRunAtATime.cpp
     host/SettingsStore.cpp
+    host/UserRegistry.cpp
     host/Utf8.cpp
     host/Win32Error.cpp
 )

@@ -61,13 +61,13 @@ Status StartExcelOnThread(ExcelThread::OnThread& onThread) {
     return Completed();
 }
 
-Outcome<std::wstring> StartupPathOf(IDispatch* application, CallDeadline* deadline) {
-    ScopedVariant path;
-    if (auto read = GetProperty(application, L"StartupPath", VT_BSTR, path.get(), deadline);
-        !read) {
+Outcome<std::wstring> TextPropertyOf(IDispatch* application, const wchar_t* property,
+                                     CallDeadline* deadline) {
+    ScopedVariant value;
+    if (auto read = GetProperty(application, property, VT_BSTR, value.get(), deadline); !read) {
         return read.error();
     }
-    const BSTR text = (*path).bstrVal;
+    const BSTR text = (*value).bstrVal;
     return std::wstring(text ? text : L"", text ? SysStringLen(text) : 0);
 }
 
@@ -193,17 +193,27 @@ ExcelThread* ExcelAutomation::ThreadOf(const ExcelApplicationHandle& excel) {
                                                                               : &startedExcel_;
 }
 
-Outcome<std::wstring> ExcelAutomation::ReadStartupPath(const ExcelApplicationHandle& excel) {
+Outcome<std::wstring> ExcelAutomation::ReadText(const ExcelApplicationHandle& excel,
+                                                const wchar_t* property) {
     ExcelThread* thread = ThreadOf(excel);
     if (!thread) {
         return ComFailure(E_POINTER);
     }
-    return thread->Run<std::wstring>([](ExcelThread::OnThread& onThread) -> Outcome<std::wstring> {
-        if (!onThread.excel) {
-            return ComFailure(E_POINTER);
-        }
-        return StartupPathOf(onThread.excel.get(), &onThread.deadline);
-    });
+    return thread->Run<std::wstring>(
+        [property](ExcelThread::OnThread& onThread) -> Outcome<std::wstring> {
+            if (!onThread.excel) {
+                return ComFailure(E_POINTER);
+            }
+            return TextPropertyOf(onThread.excel.get(), property, &onThread.deadline);
+        });
+}
+
+Outcome<std::wstring> ExcelAutomation::ReadStartupPath(const ExcelApplicationHandle& excel) {
+    return ReadText(excel, L"StartupPath");
+}
+
+Outcome<std::wstring> ExcelAutomation::ReadVersion(const ExcelApplicationHandle& excel) {
+    return ReadText(excel, L"Version");
 }
 
 // Only the Excel the user has open gets an add-in opened or closed, on its own thread.

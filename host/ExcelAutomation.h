@@ -28,6 +28,7 @@ public:
     Outcome<ExcelApplicationHandle> AttachToRunning();
     Outcome<ExcelApplicationHandle> AcquireApplication();
     Outcome<std::wstring> ReadStartupPath(const ExcelApplicationHandle& excel);
+    Outcome<std::wstring> ReadVersion(const ExcelApplicationHandle& excel);
     Status OpenAddin(const ExcelApplicationHandle& excel, const std::wstring& path);
     Status CloseAddin(const ExcelApplicationHandle& excel, const std::wstring& name);
 
@@ -38,6 +39,8 @@ private:
     Status OnUsersExcel(const ExcelApplicationHandle& excel, AddinWork work,
                         const std::wstring& addin);
     ExcelThread* ThreadOf(const ExcelApplicationHandle& excel);
+    // A property of the application that is text, read on that Excel's thread.
+    Outcome<std::wstring> ReadText(const ExcelApplicationHandle& excel, const wchar_t* property);
 
     ExcelThread usersExcel_;
     // Its global object is created on first use and kept until the program ends, as Excel

@@ -3,6 +3,7 @@
 #include "host/ScopedWin.h"
 #include "host/Win32Error.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace qx {
@@ -244,6 +245,110 @@ Outcome<std::string> ReadWholeFile(const std::wstring& path) {
     }
     bytes.resize(done);
     return bytes;
+}
+
+Outcome<bool> IsOnNetworkFolder(const std::wstring& folder) {
+    std::wstring local = folder;
+    for (const wchar_t* prefix : {L"\\\\?\\UNC\\", L"\\\\.\\UNC\\"}) {
+        if (local.rfind(prefix, 0) == 0) {
+            return true;
+        }
+    }
+    for (const wchar_t* prefix : {L"\\\\?\\", L"\\\\.\\"}) {
+        if (local.rfind(prefix, 0) == 0) {
+            local.erase(0, 4);
+        }
+    }
+    if (local.rfind(L"\\\\", 0) == 0) {
+        return true;
+    }
+    if (local.size() < 2 || local[1] != L':') {
+        return false;
+    }
+    const wchar_t root[] = {local[0], L':', L'\\', L'\0'};
+    return GetDriveTypeW(root) == DRIVE_REMOTE;
+}
+
+namespace {
+
+OpenedFile OpenToCompare(const std::wstring& path) {
+    return OpenFileHandle(path.c_str(), GENERIC_READ,
+                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING,
+                          FILE_FLAG_SEQUENTIAL_SCAN);
+}
+
+// Fills `block` from the file; fewer bytes only at its end.
+Outcome<DWORD> ReadBlock(HANDLE file, std::vector<char>& block) {
+    DWORD filled = 0;
+    while (filled < block.size()) {
+        DWORD read = 0;
+        if (!ReadFile(file, block.data() + filled, static_cast<DWORD>(block.size() - filled), &read,
+                      nullptr)) {
+            return LastWin32Failure();
+        }
+        if (read == 0) {
+            break;
+        }
+        filled += read;
+    }
+    return filled;
+}
+
+} // namespace
+
+Outcome<bool> SameBytesAfterScan(const std::wstring& first, const std::wstring& second) {
+    // A security program scans a file as it is closed, and takes one it distrusts away a moment
+    // later; the rename that put the add-in in place was that close.
+    constexpr DWORD kScanMs = 500;
+    Sleep(kScanMs);
+    const UniqueFile a(OpenToCompare(first));
+    if (!a) {
+        return LastWin32Failure();
+    }
+    const UniqueFile b(OpenToCompare(second));
+    if (!b) {
+        return LastWin32Failure();
+    }
+    LARGE_INTEGER sizeA = {};
+    LARGE_INTEGER sizeB = {};
+    if (!GetFileSizeEx(a.get(), &sizeA) || !GetFileSizeEx(b.get(), &sizeB)) {
+        return LastWin32Failure();
+    }
+    if (sizeA.QuadPart != sizeB.QuadPart) {
+        return false;
+    }
+    constexpr DWORD kBlock = 256 * 1024;
+    std::vector<char> blockA(kBlock);
+    std::vector<char> blockB(kBlock);
+    for (;;) {
+        const auto readA = ReadBlock(a.get(), blockA);
+        if (!readA) {
+            return readA.error();
+        }
+        const auto readB = ReadBlock(b.get(), blockB);
+        if (!readB) {
+            return readB.error();
+        }
+        if (readA.value() != readB.value() ||
+            !std::equal(blockA.begin(), blockA.begin() + readA.value(), blockB.begin())) {
+            return false;
+        }
+        if (readA.value() < kBlock) {
+            return true;
+        }
+    }
+}
+
+// A folder opened for writing, as a folder only opens with backup semantics; flushing it writes
+// its entries, and the journal before them.
+Status FlushFolderEntries(const std::wstring& path) {
+    const UniqueFile folder(OpenFileHandle(path.c_str(), GENERIC_WRITE,
+                                           FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                           OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS));
+    if (!folder) {
+        return LastWin32Failure();
+    }
+    return Flushed(folder.get());
 }
 
 Outcome<bool> FileExistsAt(const std::wstring& path) {

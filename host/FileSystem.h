@@ -22,6 +22,13 @@ Outcome<std::string> ReadWholeFile(const std::wstring& path);
 Outcome<std::wstring> RunningProgramFolder();
 // Any file at `path`, whatever its attributes; a folder is not one.
 Outcome<bool> FileExistsAt(const std::wstring& path);
+// Whether `folder` is on another computer: a network path, or a drive Windows reports as remote.
+Outcome<bool> IsOnNetworkFolder(const std::wstring& folder);
+// Waits the moment a security program takes to quarantine a new file, then compares the two
+// files byte for byte.
+Outcome<bool> SameBytesAfterScan(const std::wstring& first, const std::wstring& second);
+// Writes the folder's entries through to disk.
+Status FlushFolderEntries(const std::wstring& path);
 // Whether `folder` is the user's temporary folder or inside it.
 Outcome<bool> IsInsideTemporaryFolder(const std::wstring& folder);
 

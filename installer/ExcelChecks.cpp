@@ -2,6 +2,7 @@
 
 #include "installer/Messages.h"
 #include "installer/Paths.h"
+#include "installer/Text.h"
 
 #include <utility>
 
@@ -9,15 +10,15 @@ namespace qx {
 
 namespace {
 
-constexpr wchar_t kUserOffice[] = L"Software\\Microsoft\\Office\\";
-constexpr wchar_t kPolicyOffice[] = L"Software\\Policies\\Microsoft\\Office\\";
-constexpr wchar_t kDisabledItems[] = L"\\Excel\\Resiliency\\DisabledItems";
-constexpr wchar_t kExcelLocations[] = L"\\Excel\\Security\\Trusted Locations";
-constexpr wchar_t kCommonLocations[] = L"\\Common\\Security\\Trusted Locations";
-constexpr wchar_t kExcelSecurity[] = L"\\Excel\\Security";
+constexpr char kUserOffice[] = "Software\\Microsoft\\Office\\";
+constexpr char kPolicyOffice[] = "Software\\Policies\\Microsoft\\Office\\";
+constexpr char kDisabledItems[] = "\\Excel\\Resiliency\\DisabledItems";
+constexpr char kExcelLocations[] = "\\Excel\\Security\\Trusted Locations";
+constexpr char kCommonLocations[] = "\\Common\\Security\\Trusted Locations";
+constexpr char kExcelSecurity[] = "\\Excel\\Security";
 
 std::wstring Shown(const std::wstring& key, const std::wstring& name) {
-    return L"HKCU\\" + key + (name.empty() ? L"" : L"\\" + name);
+    return Joined({"HKCU\\", key, name.empty() ? "" : "\\", name});
 }
 
 // As Excel keeps an item's path: lower-cased, in UTF-16, little-endian; the name with the
@@ -43,8 +44,8 @@ public:
 
     std::optional<std::uint32_t> Number(TrustNumber which) override {
         const auto [keyEnd, name] = Where(which);
-        for (const wchar_t* root : {kPolicyOffice, kUserOffice}) {
-            const std::wstring key = root + version_ + keyEnd;
+        for (const char* root : {kPolicyOffice, kUserOffice}) {
+            const std::wstring key = Joined({root, version_, keyEnd});
             const auto read = host_.ReadUserNumber(key, name);
             Logged(key, name, read ? Decimal(read.value()) : Unread(read.error()));
             if (read) {
@@ -55,7 +56,7 @@ public:
     }
 
     std::vector<PolicyLocation> PolicyLocations() override {
-        const std::wstring parent = kPolicyOffice + version_ + kExcelLocations;
+        const std::wstring parent = Joined({kPolicyOffice, version_, kExcelLocations});
         const auto subkeys = host_.ListUserSubkeys(parent);
         std::vector<PolicyLocation> locations;
         if (!subkeys) {
@@ -63,7 +64,7 @@ public:
             return locations;
         }
         for (const std::wstring& subkey : subkeys.value()) {
-            const std::wstring key = parent + L"\\" + subkey;
+            const std::wstring key = Joined({parent, "\\", subkey});
             const auto path = host_.ReadUserText(key, L"Path");
             Logged(key, L"Path", path ? path.value() : Unread(path.error()));
             if (!path) {
@@ -74,7 +75,7 @@ public:
             Logged(key, L"AllowSubfolders",
                    subfolders ? Decimal(subfolders.value()) : Unread(subfolders.error()));
             if (!expanded) {
-                host_.Log(L"Expand " + path.value() + L": " + FailureText(expanded.error()));
+                host_.Log(Joined({"Expand ", path.value(), ": ", FailureText(expanded.error())}));
                 continue;
             }
             locations.push_back({expanded.value(), subfolders && subfolders.value() == 1});
@@ -84,17 +85,19 @@ public:
 
     bool FolderOnNetwork() override {
         const auto remote = host_.IsOnNetwork(folder_);
-        host_.Log(L"Is " + folder_ + L" on the network: " +
-                  (!remote          ? FailureText(remote.error()) + L", so taken as not"
-                   : remote.value() ? L"yes"
-                                    : L"no"));
+        if (remote) {
+            host_.Log(Joined({"Is ", folder_, " on the network: ", remote.value() ? "yes" : "no"}));
+        } else {
+            host_.Log(Joined({"Is ", folder_, " on the network: ", FailureText(remote.error()),
+                              ", so taken as not"}));
+        }
         return remote && remote.value();
     }
 
     const std::wstring& Folder() const override { return folder_; }
 
 private:
-    static std::pair<const wchar_t*, const wchar_t*> Where(TrustNumber which) {
+    static std::pair<const char*, const wchar_t*> Where(TrustNumber which) {
         switch (which) {
         case TrustNumber::AllLocationsDisabled:
             return {kExcelLocations, L"AllLocationsDisabled"};
@@ -111,11 +114,11 @@ private:
     // A value that cannot be read is as if not set: the decision never rests on a guess, and
     // Excel reads it no better.
     static std::wstring Unread(const HostError& error) {
-        return error.notFound ? std::wstring(L"not set") : FailureText(error);
+        return error.notFound ? Joined({"not set"}) : FailureText(error);
     }
 
     void Logged(const std::wstring& key, const std::wstring& name, const std::wstring& what) {
-        host_.Log(L"Read " + Shown(key, name) + L": " + what);
+        host_.Log(Joined({"Read ", Shown(key, name), ": ", what}));
     }
 
     HostServices& host_;
@@ -123,32 +126,32 @@ private:
     const std::wstring folder_;
 };
 
-const wchar_t* WhyText(Distrust why) {
+const char* WhyText(Distrust why) {
     switch (why) {
     case Distrust::AllLocationsDisabled:
-        return L"every trusted location is disabled";
+        return "every trusted location is disabled";
     case Distrust::OnlyPolicyLocations:
-        return L"only locations set by policy are trusted, and none covers it";
+        return "only locations set by policy are trusted, and none covers it";
     case Distrust::OnTheNetwork:
-        return L"it is on the network, where locations are not trusted";
+        return "it is on the network, where locations are not trusted";
     case Distrust::None:
         break;
     }
-    return L"";
+    return "";
 }
 
-const wchar_t* MacrosText(AtNextStart macros) {
+const char* MacrosText(AtNextStart macros) {
     switch (macros) {
     case AtNextStart::Run:
-        return L"run";
+        return "run";
     case AtNextStart::RunOnceEnabled:
-        return L"run once the user enables them, asked at every start";
+        return "run once the user enables them, asked at every start";
     case AtNextStart::RunIfSigned:
-        return L"run only if signed by a publisher the organisation trusts";
+        return "run only if signed by a publisher the organisation trusts";
     case AtNextStart::NeverRun:
         break;
     }
-    return L"never run";
+    return "never run";
 }
 
 } // namespace
@@ -166,11 +169,11 @@ std::optional<std::wstring> UsableExcelVersion(const std::wstring& answered) {
 }
 
 bool ClearDisabledItems(HostServices& host, const std::wstring& version, bool onlyLook) {
-    const std::wstring key = kUserOffice + version + kDisabledItems;
+    const std::wstring key = Joined({kUserOffice, version, kDisabledItems});
     const auto values = host.ListUserValues(key);
     if (!values) {
-        host.Log(L"Read " + Shown(key, L"") + L": " +
-                 (values.error().notFound ? std::wstring(L"none") : FailureText(values.error())));
+        host.Log(Joined({"Read ", Shown(key, L""), ": ",
+                         values.error().notFound ? L"none" : FailureText(values.error())}));
         return false;
     }
     const std::string needle = DisabledItemNeedle();
@@ -179,16 +182,15 @@ bool ClearDisabledItems(HostServices& host, const std::wstring& version, bool on
         if (value.bytes.find(needle) == std::string::npos) {
             continue;
         }
-        const std::wstring step = L"Excel's disabled item " + Shown(key, value.name) +
-                                  L", which names " + InstalledAddinFileName();
+        const std::wstring step = Joined({"Excel's disabled item ", Shown(key, value.name),
+                                          ", which names ", kInstalledAddinName + 1});
         if (onlyLook) {
-            host.Log(step + L": there");
+            host.Log(Joined({step, ": there"}));
             stays = true;
             continue;
         }
         const auto deleted = host.DeleteUserValue(key, value.name);
-        host.Log(L"Delete " + step + L": " +
-                 (deleted ? std::wstring(L"done") : FailureText(deleted.error())));
+        host.Log(Joined({"Delete ", step, ": ", deleted ? L"done" : FailureText(deleted.error())}));
         stays = stays || !deleted;
     }
     return stays;
@@ -199,12 +201,12 @@ TrustVerdict ReadTrust(HostServices& host, const std::wstring& version,
     RegistryTrustSettings settings(host, version, startupFolder);
     const TrustVerdict verdict = DecideTrust(settings);
     if (verdict.why == Distrust::None) {
-        host.Log(L"Trust in Excel " + version + L": " + startupFolder +
-                 L" is a trusted location; the add-in's macros run");
+        host.Log(Joined({"Trust in Excel ", version, ": ", startupFolder,
+                         " is a trusted location; the add-in's macros run"}));
     } else {
-        host.Log(L"Trust in Excel " + version + L": " + startupFolder +
-                 L" is not a trusted location (" + WhyText(verdict.why) +
-                 L"); the add-in's macros " + MacrosText(verdict.macros));
+        host.Log(
+            Joined({"Trust in Excel ", version, ": ", startupFolder, " is not a trusted location (",
+                    WhyText(verdict.why), "); the add-in's macros ", MacrosText(verdict.macros)}));
     }
     return verdict;
 }

@@ -4,34 +4,45 @@
 #include "installer/Messages.h"
 #include "installer/Paths.h"
 #include "installer/SettingsRecord.h"
+#include "installer/Text.h"
 
 #include <utility>
 
 namespace qx {
 
-template <typename T> Outcome<T> MainMod::Logged(const std::wstring& step, Outcome<T> outcome) {
+template <typename T> Outcome<T> MainMod::Logged(Pieces step, Outcome<T> outcome) {
     LogStep(step, outcome ? nullptr : &outcome.error());
     return outcome;
 }
 
 // Out of the template: the shipped build's compiler (mingw-w64 gcc 12, link-time optimisation at
 // -Os) stopped with an internal compiler error when the line was built inside it.
-void MainMod::LogStep(const std::wstring& step, const HostError* failure) {
-    host_.Log(step + L": " + (failure ? FailureText(*failure) : std::wstring(L"done")));
+void MainMod::LogStep(Pieces step, const HostError* failure) {
+    std::wstring line = Joined(step);
+    if (failure) {
+        Append(line, {": ", FailureText(*failure)});
+    } else {
+        Append(line, {": done"});
+    }
+    host_.Log(line);
 }
 
-template <typename T>
-Outcome<T> MainMod::Kept(const std::wstring& step, Outcome<T> outcome, bool logAbsent) {
+void MainMod::Log(Pieces line) {
+    host_.Log(Joined(line));
+}
+
+template <typename T> Outcome<T> MainMod::Kept(Pieces step, Outcome<T> outcome, bool logAbsent) {
     if (!logAbsent && !outcome && outcome.error().notFound) {
         return outcome;
     }
     return Logged(step, std::move(outcome));
 }
 
-Status MainMod::LoggedAllowingAbsent(const std::wstring& step, Status outcome,
-                                     const wchar_t* absent) {
+Status MainMod::LoggedAllowingAbsent(Pieces step, Status outcome, const char* absent) {
     if (!outcome && outcome.error().notFound) {
-        host_.Log(step + L": " + absent);
+        std::wstring line = Joined(step);
+        Append(line, {": ", absent});
+        host_.Log(line);
         return outcome;
     }
     return Logged(step, std::move(outcome));
@@ -110,12 +121,11 @@ int MainMod::Finish() {
 bool MainMod::RunsUnderAnotherAccount() {
     const auto desktopUser = host_.RunsAsDesktopUser();
     if (!desktopUser) {
-        host_.Log(L"Check the account: cannot tell (" + ErrorText(desktopUser.error()) +
-                  L"), so going on");
+        Log({"Check the account: cannot tell (", ErrorText(desktopUser.error()), "), so going on"});
         return false;
     }
-    host_.Log(desktopUser.value() ? L"Check the account: the desktop's own user"
-                                  : L"Check the account: not the desktop's user");
+    Log({"Check the account: ",
+         desktopUser.value() ? "the desktop's own user" : "not the desktop's user"});
     return !desktopUser.value();
 }
 
@@ -124,8 +134,7 @@ bool MainMod::RunsUnderAnotherAccount() {
 // cannot be reached or does not answer is Excel started for the run, as when none is open.
 MainMod::ExcelAsked MainMod::FindExcel() {
     bool usersExcelOpen = host_.ExcelWindowOpen();
-    host_.Log(std::wstring(L"Look for Excel's window on the desktop: ") +
-              (usersExcelOpen ? L"open" : L"none"));
+    Log({"Look for Excel's window on the desktop: ", usersExcelOpen ? "open" : "none"});
 
     if (ReachUsersExcel(usersExcelOpen)) {
         state_.excelUsed = ExcelUsed::Users;
@@ -134,18 +143,18 @@ MainMod::ExcelAsked MainMod::FindExcel() {
     } else {
         state_.excelUsed = usersExcelOpen ? ExcelUsed::StartedBesideUsers : ExcelUsed::Started;
     }
-    host_.Log(L"Excel's start-up folder: " + state_.startupFolder);
+    Log({"Excel's start-up folder: ", state_.startupFolder});
     switch (state_.excelUsed) {
     case ExcelUsed::Users:
-        host_.Log(L"Excel used: the user's, already open");
+        Log({"Excel used: the user's, already open"});
         break;
     case ExcelUsed::StartedBesideUsers:
-        host_.Log(L"Excel used: one started for this run; the user's is open but could not be "
-                  L"reached");
+        Log({"Excel used: one started for this run; the user's is open but could not be "
+             "reached"});
         break;
     case ExcelUsed::Started:
     case ExcelUsed::None:
-        host_.Log(L"Excel used: one started for this run");
+        Log({"Excel used: one started for this run"});
         break;
     }
     return ExcelAsked::Answered;
@@ -154,15 +163,17 @@ MainMod::ExcelAsked MainMod::FindExcel() {
 bool MainMod::ReachUsersExcel(bool& usersExcelOpen) {
     auto running = host_.AttachToRunningExcel();
     if (!running) {
-        host_.Log(L"Reach the Excel the user has open: " + (running.error().notFound
-                                                                ? std::wstring(L"none running")
-                                                                : FailureText(running.error())));
+        if (running.error().notFound) {
+            Log({"Reach the Excel the user has open: none running"});
+        } else {
+            Log({"Reach the Excel the user has open: ", FailureText(running.error())});
+        }
         return false;
     }
-    host_.Log(L"Reach the Excel the user has open: done");
+    Log({"Reach the Excel the user has open: done"});
     usersExcelOpen = true;
     // A busy Excel (a dialog open, a cell being edited) fails this after a while.
-    const auto folder = Logged(L"Ask the user's Excel for its start-up folder",
+    const auto folder = Logged({"Ask the user's Excel for its start-up folder"},
                                host_.ReadStartupPath(running.value()));
     if (!folder || folder.value().empty()) {
         return false;
@@ -175,20 +186,20 @@ bool MainMod::ReachUsersExcel(bool& usersExcelOpen) {
 // An Excel that shows an invisible first-run or sign-in dialog never answers; the run gives up
 // on it rather than hang the logon script or deployment tool that waits for the program.
 MainMod::ExcelAsked MainMod::StartExcel() {
-    auto excel = Logged(L"Start Excel", host_.AcquireExcelApplication());
+    auto excel = Logged({"Start Excel"}, host_.AcquireExcelApplication());
     if (excel) {
         state_.excel = std::move(excel.value());
     }
     const auto folder =
-        excel ? Logged(L"Ask Excel for its start-up folder", host_.ReadStartupPath(state_.excel))
+        excel ? Logged({"Ask Excel for its start-up folder"}, host_.ReadStartupPath(state_.excel))
               : Outcome<std::wstring>(excel.error());
     if (folder && !folder.value().empty()) {
         state_.startupFolder = folder.value();
         return ExcelAsked::Answered;
     }
     if (!folder && folder.error().timedOut) {
-        host_.Log(L"Excel did not answer within " + Decimal(kExcelAnswerLimitSeconds) +
-                  L" seconds; the Excel started for this run may still be running");
+        Log({"Excel did not answer within ", Decimal(kExcelAnswerLimitSeconds),
+             " seconds; the Excel started for this run may still be running"});
         return ExcelAsked::DidNotAnswer;
     }
     return ExcelAsked::CannotBeAsked;
@@ -201,36 +212,35 @@ void MainMod::RemoveStagingLeftBehind() {
         return; // the usual case: the last run finished
     }
     if (!made) {
-        host_.Log(L"Clear the attributes of " + StagingPath() + L": " + FailureText(made.error()));
+        Log({"Clear the attributes of ", StagingPath(), ": ", FailureText(made.error())});
     }
-    Logged(L"Delete " + StagingPath() + L", left by a run that did not finish",
+    Logged({"Delete ", StagingPath(), ", left by a run that did not finish"},
            host_.DeleteFile(StagingPath()));
 }
 
 MainMod::AddinLook MainMod::LookForInstalledAddin() {
     const auto found = host_.FindFile(InstalledAddinPath());
     if (!found) {
-        host_.Log(L"Look for " + InstalledAddinPath() + L": " + FailureText(found.error()) +
-                  (options_.mode == RunMode::StatusQuery ? L", so cannot tell"
-                                                         : L", so taken as installed"));
+        Log({"Look for ", InstalledAddinPath(), ": ", FailureText(found.error()),
+             options_.mode == RunMode::StatusQuery ? ", so cannot tell"
+                                                   : ", so taken as installed"});
         return AddinLook::CannotTell;
     }
     const bool installed = !found.value().empty();
-    host_.Log(L"Look for " + InstalledAddinPath() + L": " +
-              (installed ? L"installed" : L"not installed"));
+    Log({"Look for ", InstalledAddinPath(), ": ", installed ? "installed" : "not installed"});
     return installed ? AddinLook::Installed : AddinLook::NotInstalled;
 }
 
 void MainMod::Uninstall() {
     // A question that could not be asked was not answered Yes: nothing changes.
-    const auto answer = Logged(L"Ask whether to uninstall", host_.AskYesNo(kUninstallQuestion));
+    const auto answer = Logged({"Ask whether to uninstall"}, host_.AskYesNo(kUninstallQuestion));
     if (!answer) {
         Fail(QuestionFailedMessage(answer.error().description));
         return;
     }
     // Only Yes removes anything.
     if (answer.value() != kAnswerYes) {
-        host_.Log(L"The user answered No: nothing changed");
+        Log({"The user answered No: nothing changed"});
         exitCode_ = kExitDeclined;
         return;
     }
@@ -246,12 +256,12 @@ void MainMod::Remove() {
 
     // The add-in goes before the record: should that fail, the record stays for the add-in
     // that stays, and so does the add-in in the user's Excel.
-    const auto taken = TakeAddinOut(L"Move " + InstalledAddinPath() + L" out to " + StagingPath());
+    const auto taken = TakeAddinOut({"Move ", InstalledAddinPath(), " out to ", StagingPath()});
     if (!taken && !taken.error().notFound) {
         Leftovers left;
         if (closedInExcel.value()) {
             left.closedInExcel =
-                !OpenAgainInUsersExcel(L"Open the add-in again in the user's Excel");
+                !OpenAgainInUsersExcel({"Open the add-in again in the user's Excel"});
         }
         // Closing Excel would not help with a read-only file.
         FailLeaving(taken.error().readOnly ? std::wstring(kInstalledAddinReadOnly)
@@ -262,7 +272,7 @@ void MainMod::Remove() {
 
     // An absent section is already the wanted end; any other failure leaves only an unread
     // record behind, since the add-in that reads it is gone.
-    LoggedAllowingAbsent(L"Delete the settings record", DeleteSettingsRecord(host_));
+    LoggedAllowingAbsent({"Delete the settings record"}, DeleteSettingsRecord(host_));
 
     // Then leave: the uninstall path never runs on into the install path.
     SucceedWithNotice(kRemovalNotice);
@@ -271,7 +281,7 @@ void MainMod::Remove() {
 // A record without its add-in is only a leftover; taking it away makes a second /uninstall
 // find exactly what the first left.
 void MainMod::NothingToRemove() {
-    LoggedAllowingAbsent(L"Delete the settings record", DeleteSettingsRecord(host_));
+    LoggedAllowingAbsent({"Delete the settings record"}, DeleteSettingsRecord(host_));
     SucceedWithNotice(kNothingToRemove);
 }
 
@@ -279,7 +289,7 @@ void MainMod::NothingToRemove() {
 // user is told what to do before anything changes, rather than given a copy error, or a record
 // that points into a folder Windows will empty.
 bool MainMod::ProgramFolderCanInstall() {
-    const auto folder = Logged(L"Find the program's folder", host_.ApplicationFolder());
+    const auto folder = Logged({"Find the program's folder"}, host_.ApplicationFolder());
     if (!folder) {
         Fail(InstallFailedMessage(folder.error().description));
         return false;
@@ -287,10 +297,11 @@ bool MainMod::ProgramFolderCanInstall() {
     state_.programFolder = folder.value();
     const std::wstring source = JoinPath(state_.programFolder, kAddinSourceName);
     const auto present = host_.FileExists(source);
-    host_.Log(L"Look for " + source + L": " +
-              (!present          ? FailureText(present.error())
-               : present.value() ? L"there"
-                                 : L"missing"));
+    if (present) {
+        Log({"Look for ", source, ": ", present.value() ? "there" : "missing"});
+    } else {
+        Log({"Look for ", source, ": ", FailureText(present.error())});
+    }
     if (present && !present.value()) {
         Fail(kAddinSourceMissing);
         return false;
@@ -299,10 +310,10 @@ bool MainMod::ProgramFolderCanInstall() {
     // folder be gone.
     const auto temporary = host_.IsInTemporaryFolder(state_.programFolder);
     if (!temporary) {
-        host_.Log(L"Compare the program's folder with the temporary folder: " +
-                  FailureText(temporary.error()));
+        Log({"Compare the program's folder with the temporary folder: ",
+             FailureText(temporary.error())});
     } else if (temporary.value()) {
-        host_.Log(L"The program's folder is inside the temporary folder: " + state_.programFolder);
+        Log({"The program's folder is inside the temporary folder: ", state_.programFolder});
         Fail(kRunsFromTemporaryFolder);
         return false;
     }
@@ -343,9 +354,10 @@ void MainMod::Update() {
 // update logs each thing it keeps; a fresh install only what it finds or cannot read, since on a
 // fresh profile nothing is there.
 bool MainMod::KeepEarlier(EarlierInstall& earlier, bool installed) {
-    auto addin = Kept(installed ? std::wstring(L"Keep a copy of the installed add-in")
-                                : L"Keep a copy of the file already at " + InstalledAddinPath(),
-                      host_.ReadFileBytes(InstalledAddinPath()), installed);
+    auto addin = Kept(
+        {installed ? "Keep a copy of the installed add-in" : "Keep a copy of the file already at ",
+         installed ? L"" : InstalledAddinPath()},
+        host_.ReadFileBytes(InstalledAddinPath()), installed);
     if (addin) {
         earlier.addin = std::move(addin.value());
     } else if (!addin.error().notFound) {
@@ -355,8 +367,7 @@ bool MainMod::KeepEarlier(EarlierInstall& earlier, bool installed) {
     // An add-in taken as installed that is not there after all is installed afresh.
     earlier.update = installed && earlier.addin;
     for (auto [key, value] : {std::pair{kPathKey, &earlier.path}, {kUnitKey, &earlier.unit}}) {
-        const auto kept =
-            Kept(L"Keep the record's " + std::wstring(key), ReadRecordValue(host_, key), installed);
+        const auto kept = Kept({"Keep the record's ", key}, ReadRecordValue(host_, key), installed);
         if (kept) {
             *value = kept.value();
         } else if (!kept.error().notFound) {
@@ -404,31 +415,30 @@ void MainMod::InstallOver(EarlierInstall& earlier) {
 
 // Excel reports its start-up folder even where a fresh or reset profile has none yet.
 Status MainMod::CreateStartupFolder() {
-    return Logged(L"Create " + state_.startupFolder + L" if missing",
+    return Logged({"Create ", state_.startupFolder, " if missing"},
                   host_.CreateFolder(state_.startupFolder));
 }
 
 // The record's Path, then its Unit, then both to disk.
 Status MainMod::WriteRecord(EarlierInstall& earlier) {
     if (const auto path =
-            Logged(L"Record Path = " + WorkbookPath(), WriteWorkbookPath(host_, WorkbookPath()));
+            Logged({"Record Path = ", WorkbookPath()}, WriteWorkbookPath(host_, WorkbookPath()));
         !path) {
         return path;
     }
     earlier.progress = Progress::PathWritten;
-    if (const auto unit = Logged(L"Record Unit = " + std::wstring(kUnitValue), WriteUnit(host_));
-        !unit) {
+    if (const auto unit = Logged({"Record Unit = ", kUnitValue}, WriteUnit(host_)); !unit) {
         return unit;
     }
     earlier.progress = Progress::RecordWritten;
-    return Logged(L"Write the record to disk", FlushSettingsRecord(host_));
+    return Logged({"Write the record to disk"}, FlushSettingsRecord(host_));
 }
 
 // Beside the start-up folder, not in it: Excel opens every file there when it starts.
 Status MainMod::StageAddin(EarlierInstall& earlier) {
     // From here a file may be at the staging place, even one that broke off half-way.
     earlier.progress = Progress::Staging;
-    return Logged(L"Copy " + SourcePath() + L" to " + StagingPath(),
+    return Logged({"Copy ", SourcePath(), " to ", StagingPath()},
                   host_.CopyFile(SourcePath(), StagingPath()));
 }
 
@@ -438,10 +448,9 @@ Status MainMod::ReplaceAddin(EarlierInstall& earlier) {
     if (const auto made = host_.MakeFileOrdinary(InstalledAddinPath()); made) {
         earlier.clearedAttributes = made.value();
     } else if (!made.error().notFound) {
-        host_.Log(L"Clear the attributes of " + InstalledAddinPath() + L": " +
-                  FailureText(made.error()));
+        Log({"Clear the attributes of ", InstalledAddinPath(), ": ", FailureText(made.error())});
     }
-    const auto moved = Logged(L"Move " + StagingPath() + L" to " + InstalledAddinPath(),
+    const auto moved = Logged({"Move ", StagingPath(), " to ", InstalledAddinPath()},
                               host_.MoveFileReplacing(StagingPath(), InstalledAddinPath()));
     if (moved) {
         earlier.progress = Progress::Replaced;
@@ -460,11 +469,13 @@ Status MainMod::ReplaceAddin(EarlierInstall& earlier) {
 // about to claim must still be true then.
 Status MainMod::CheckAddinStayed() {
     const auto same = host_.SameBytesAfterScan(InstalledAddinPath(), SourcePath());
-    host_.Log(L"Compare " + InstalledAddinPath() + L" with " + SourcePath() +
-              L", after a security program's look: " +
-              (!same          ? FailureText(same.error())
-               : same.value() ? L"the same"
-                              : L"different"));
+    if (same) {
+        Log({"Compare ", InstalledAddinPath(), " with ", SourcePath(),
+             ", after a security program's look: ", same.value() ? "the same" : "different"});
+    } else {
+        Log({"Compare ", InstalledAddinPath(), " with ", SourcePath(),
+             ", after a security program's look: ", FailureText(same.error())});
+    }
     if (same && same.value()) {
         return Completed();
     }
@@ -480,15 +491,15 @@ Status MainMod::CheckAddinStayed() {
 MainMod::NextStart MainMod::LookAtExcelsSettings(bool onlyLook) {
     NextStart next;
     const auto answered =
-        Logged(L"Ask Excel for its version", host_.ReadExcelVersion(state_.excel));
+        Logged({"Ask Excel for its version"}, host_.ReadExcelVersion(state_.excel));
     const auto version = answered ? UsableExcelVersion(answered.value()) : std::nullopt;
     if (!version) {
-        host_.Log(L"Excel's version is not known" +
-                  (answered ? L" (it answered \"" + answered.value() + L"\")" : std::wstring()) +
-                  L": its disabled items and trust settings are not checked");
+        Log({"Excel's version is not known", answered ? " (it answered \"" : "",
+             answered ? answered.value() : L"", answered ? "\")" : "",
+             ": its disabled items and trust settings are not checked"});
         return next;
     }
-    host_.Log(L"Excel's version: " + *version);
+    Log({"Excel's version: ", *version});
     next.disabled = ClearDisabledItems(host_, *version, onlyLook);
     next.macros = ReadTrust(host_, *version, state_.startupFolder).macros;
     return next;
@@ -508,24 +519,24 @@ void MainMod::LoadIntoOpenExcel(const EarlierInstall& earlier, const NextStart& 
     const bool wanted =
         earlier.update ? earlier.openInUsersExcel : state_.excelUsed == ExcelUsed::Users;
     if (wanted && !next.Runs()) {
-        AskToRestartExcel(L"Excel's security settings leave the add-in to Excel's next start");
+        AskToRestartExcel({"Excel's security settings leave the add-in to Excel's next start"});
         return;
     }
     if (wanted) {
         if (const auto opened =
-                OpenInUsersExcel(L"Open " + InstalledAddinPath() + L" in the user's Excel");
+                OpenInUsersExcel({"Open ", InstalledAddinPath(), " in the user's Excel"});
             !opened) {
-            AskToRestartExcel(L"the user's Excel did not open the add-in (" +
-                              ErrorText(opened.error()) + L")");
+            AskToRestartExcel(
+                {"the user's Excel did not open the add-in (", ErrorText(opened.error()), ")"});
         }
         return;
     }
     if (!earlier.update && state_.excelUsed == ExcelUsed::StartedBesideUsers) {
-        AskToRestartExcel(L"Excel is open but could not be reached");
+        AskToRestartExcel({"Excel is open but could not be reached"});
     }
 }
 
-Status MainMod::OpenInUsersExcel(const std::wstring& step) {
+Status MainMod::OpenInUsersExcel(Pieces step) {
     return Logged(step, host_.OpenAddin(state_.excel, InstalledAddinPath()));
 }
 
@@ -537,8 +548,8 @@ Outcome<bool> MainMod::LetGoInUsersExcel() {
         return false;
     }
     const auto closed = LoggedAllowingAbsent(
-        L"Take " + InstalledAddinFileName() + L" out of the user's Excel",
-        host_.CloseAddin(state_.excel, InstalledAddinFileName()), L"not open there");
+        {"Take ", InstalledAddinFileName(), " out of the user's Excel"},
+        host_.CloseAddin(state_.excel, InstalledAddinFileName()), "not open there");
     if (!closed && !closed.error().notFound) {
         return closed.error();
     }
@@ -547,15 +558,15 @@ Outcome<bool> MainMod::LetGoInUsersExcel() {
 
 // Renamed out of the start-up folder in one step, written through, rather than deleted: a
 // deletion may still be only in the cache when the record's removal reaches the disk.
-Status MainMod::TakeAddinOut(const std::wstring& step) {
+Status MainMod::TakeAddinOut(Pieces step) {
     const auto moved = LoggedAllowingAbsent(
-        step, host_.MoveFileReplacing(InstalledAddinPath(), StagingPath()), L"nothing there");
+        step, host_.MoveFileReplacing(InstalledAddinPath(), StagingPath()), "nothing there");
     if (moved) {
         RemoveStaging();
     } else if (moved.error().notFound) {
         // Gone by another hand (a security program), and maybe only in the cache: the record
         // that goes next must not reach the disk before the add-in's absence does.
-        Logged(L"Write " + state_.startupFolder + L" to disk",
+        Logged({"Write ", state_.startupFolder, " to disk"},
                host_.FlushFolder(state_.startupFolder));
     }
     return moved;
@@ -563,8 +574,8 @@ Status MainMod::TakeAddinOut(const std::wstring& step) {
 
 // Outside the start-up folder a staging file harms nothing, and the next run removes it.
 void MainMod::RemoveStaging() {
-    LoggedAllowingAbsent(L"Delete " + StagingPath(), host_.DeleteFile(StagingPath()),
-                         L"nothing there");
+    LoggedAllowingAbsent({"Delete ", StagingPath()}, host_.DeleteFile(StagingPath()),
+                         "nothing there");
 }
 
 // Undoes what the install changed, and no more: the add-in first, then the record's values this
@@ -576,22 +587,20 @@ void MainMod::RollBackInstall(EarlierInstall& earlier, const HostError& cause) {
         // The record is whole, as it was written before the add-in: the add-in that stays keeps
         // it, or it would load half-configured and the next run would offer to uninstall
         // something that never installed.
-        host_.Log(L"Not undone: the add-in stayed in " + state_.startupFolder +
-                  L" as this run left it");
+        Log({"Not undone: the add-in stayed in ", state_.startupFolder, " as this run left it"});
         left.addin = true;
         if (RecordChangedFor(earlier)) {
-            host_.Log(L"Not undone: the record stayed as this run wrote it, for the add-in that "
-                      L"stayed");
+            Log({"Not undone: the record stayed as this run wrote it, for the add-in that stayed"});
             left.record = true;
         }
     } else {
         if (!PutBackAttributes(earlier)) {
-            host_.Log(L"Not undone: the add-in stayed in " + state_.startupFolder +
-                      L" without the attributes it had");
+            Log({"Not undone: the add-in stayed in ", state_.startupFolder,
+                 " without the attributes it had"});
             left.addin = true;
         }
         if (!PutBackRecord(earlier)) {
-            host_.Log(L"Not undone: the record's values stayed as this run wrote them");
+            Log({"Not undone: the record's values stayed as this run wrote them"});
             left.record = true;
         }
     }
@@ -600,7 +609,7 @@ void MainMod::RollBackInstall(EarlierInstall& earlier, const HostError& cause) {
     }
     if (earlier.openInUsersExcel) {
         left.closedInExcel =
-            !OpenAgainInUsersExcel(L"Open the earlier add-in again in the user's Excel");
+            !OpenAgainInUsersExcel({"Open the earlier add-in again in the user's Excel"});
     }
     FailLeaving(InstallFailedMessage(cause.description), left);
 }
@@ -609,14 +618,14 @@ void MainMod::RollBackInstall(EarlierInstall& earlier, const HostError& cause) {
 bool MainMod::PutBackAddin(const EarlierInstall& earlier) {
     if (!earlier.addin) {
         // Nothing was there: the copied add-in goes.
-        const auto taken = TakeAddinOut(L"Take the copied add-in back out");
+        const auto taken = TakeAddinOut({"Take the copied add-in back out"});
         return taken || taken.error().notFound;
     }
-    if (!Logged(L"Write the earlier add-in to " + StagingPath(),
+    if (!Logged({"Write the earlier add-in to ", StagingPath()},
                 host_.WriteFileBytes(StagingPath(), *earlier.addin))) {
         return false;
     }
-    return Logged(L"Put the earlier add-in back",
+    return Logged({"Put the earlier add-in back"},
                   host_.MoveFileReplacing(StagingPath(), InstalledAddinPath()))
         .succeeded();
 }
@@ -627,7 +636,7 @@ bool MainMod::PutBackAttributes(const EarlierInstall& earlier) {
         return true;
     }
     const auto restored =
-        Logged(L"Give " + InstalledAddinPath() + L" back the attributes it had",
+        Logged({"Give ", InstalledAddinPath(), " back the attributes it had"},
                host_.RestoreFileAttributes(InstalledAddinPath(), earlier.clearedAttributes));
     return restored.succeeded();
 }
@@ -642,7 +651,7 @@ bool MainMod::PutBackRecord(const EarlierInstall& earlier) {
         asItWas = PutBackSetting(kUnitKey, earlier.unit) && asItWas;
     }
     // Not reaching the disk changes nothing the user sees now; only the log needs to know.
-    Logged(L"Write the record to disk", FlushSettingsRecord(host_));
+    Logged({"Write the record to disk"}, FlushSettingsRecord(host_));
     return asItWas;
 }
 
@@ -650,38 +659,37 @@ bool MainMod::RecordChangedFor(const EarlierInstall& earlier) const {
     return earlier.path != WorkbookPath() || earlier.unit != std::wstring(kUnitValue);
 }
 
-bool MainMod::OpenAgainInUsersExcel(const std::wstring& step) {
+bool MainMod::OpenAgainInUsersExcel(Pieces step) {
     if (OpenInUsersExcel(step)) {
         return true;
     }
-    host_.Log(L"Not undone: the add-in stayed closed in the user's Excel");
+    Log({"Not undone: the add-in stayed closed in the user's Excel"});
     return false;
 }
 
 bool MainMod::PutBackSetting(const wchar_t* key, const std::optional<std::wstring>& value) {
     if (value) {
-        const auto written = Logged(L"Put back the record's " + std::wstring(key),
-                                    WriteRecordValue(host_, key, *value));
+        const auto written =
+            Logged({"Put back the record's ", key}, WriteRecordValue(host_, key, *value));
         return written.succeeded();
     }
-    const auto removed = LoggedAllowingAbsent(L"Remove the record's " + std::wstring(key) +
-                                                  L", which it did not have",
-                                              DeleteRecordValue(host_, key));
+    const auto removed = LoggedAllowingAbsent(
+        {"Remove the record's ", key, ", which it did not have"}, DeleteRecordValue(host_, key));
     return removed || removed.error().notFound;
 }
 
 void MainMod::ReportStatus(AddinLook look) {
     switch (look) {
     case AddinLook::Installed:
-        host_.Log(L"Status: installed");
+        Log({"Status: installed"});
         exitCode_ = kExitDone;
         return;
     case AddinLook::NotInstalled:
-        host_.Log(L"Status: not installed");
+        Log({"Status: not installed"});
         exitCode_ = kExitNotInstalled;
         return;
     case AddinLook::CannotTell:
-        host_.Log(L"Status: cannot tell"); // a failure
+        Log({"Status: cannot tell"}); // a failure
         return;
     }
 }
@@ -689,7 +697,7 @@ void MainMod::ReportStatus(AddinLook look) {
 void MainMod::SucceedWithNotice(const wchar_t* notice) {
     exitCode_ = kExitDone;
     if (!ShowsNothing()) {
-        host_.Log(std::wstring(L"Show: ") + notice);
+        Log({"Show: ", notice});
         LogIfNotShown(host_.Inform(notice));
     }
 }
@@ -725,29 +733,31 @@ void MainMod::Tell(const std::wstring& notice, bool warning) {
     if (ShowsNothing()) {
         return;
     }
-    host_.Log(L"Show: " + notice);
+    Log({"Show: ", notice});
     LogIfNotShown(warning ? host_.Warn(notice) : host_.Inform(notice));
 }
 
 void MainMod::SucceedWithWindow() {
     exitCode_ = kExitDone;
     if (!ShowsNothing()) {
-        host_.Log(L"Show the success window");
+        Log({"Show the success window"});
         LogIfNotShown(host_.ShowSuccessWindow());
     }
 }
 
 // Comes before the success window, which then tells no more than is true once Excel restarts.
-void MainMod::AskToRestartExcel(const std::wstring& reason) {
-    host_.Log(L"Excel must be restarted to load the add-in: " + reason);
+void MainMod::AskToRestartExcel(Pieces reason) {
+    std::wstring line = Joined({"Excel must be restarted to load the add-in: "});
+    Append(line, reason);
+    host_.Log(line);
     if (!ShowsNothing()) {
-        host_.Log(std::wstring(L"Show: ") + kRestartExcel);
+        Log({"Show: ", kRestartExcel});
         LogIfNotShown(host_.Inform(kRestartExcel));
     }
 }
 
 void MainMod::Fail(const std::wstring& message) {
-    host_.Log(L"Failed: " + message);
+    Log({"Failed: ", message});
     if (!ShowsNothing()) {
         LogIfNotShown(host_.Warn(message));
     }
@@ -762,7 +772,7 @@ void MainMod::FailLeaving(const std::wstring& message, const Leftovers& left) {
 // did not see it.
 void MainMod::LogIfNotShown(const Status& shown) {
     if (!shown) {
-        host_.Log(L"Show it: " + FailureText(shown.error()));
+        Log({"Show it: ", FailureText(shown.error())});
     }
 }
 

@@ -4,6 +4,7 @@
 #include "installer/CommandLine.h"
 #include "installer/ExcelTrust.h"
 #include "installer/ExitCodes.h"
+#include "installer/Text.h"
 
 #include <optional>
 #include <string>
@@ -101,16 +102,16 @@ private:
     Status CheckAddinStayed();
     NextStart LookAtExcelsSettings(bool onlyLook);
     void LoadIntoOpenExcel(const EarlierInstall& earlier, const NextStart& next);
-    Status OpenInUsersExcel(const std::wstring& step);
+    Status OpenInUsersExcel(Pieces step);
     Outcome<bool> LetGoInUsersExcel();
-    Status TakeAddinOut(const std::wstring& step);
+    Status TakeAddinOut(Pieces step);
     void RemoveStaging();
     void RollBackInstall(EarlierInstall& earlier, const HostError& cause);
     bool PutBackAddin(const EarlierInstall& earlier);
     bool PutBackAttributes(const EarlierInstall& earlier);
     bool PutBackRecord(const EarlierInstall& earlier);
     bool RecordChangedFor(const EarlierInstall& earlier) const;
-    bool OpenAgainInUsersExcel(const std::wstring& step);
+    bool OpenAgainInUsersExcel(Pieces step);
     bool PutBackSetting(const wchar_t* key, const std::optional<std::wstring>& value);
     void ReportStatus(AddinLook look);
     std::wstring InstalledAddinPath() const;
@@ -123,21 +124,20 @@ private:
     void SucceedWithWindow();
     void SucceedTelling(const NextStart& next);
     void Tell(const std::wstring& notice, bool warning);
-    void AskToRestartExcel(const std::wstring& reason);
+    void AskToRestartExcel(Pieces reason);
     void Fail(const std::wstring& message);
     void FailLeaving(const std::wstring& message, const Leftovers& left);
     void LogIfNotShown(const Status& shown);
     bool ShowsNothing() const;
 
     // Logs the step and how it ended, and hands the outcome on.
-    template <typename T> Outcome<T> Logged(const std::wstring& step, Outcome<T> outcome);
-    void LogStep(const std::wstring& step, const HostError* failure);
+    template <typename T> Outcome<T> Logged(Pieces step, Outcome<T> outcome);
+    void LogStep(Pieces step, const HostError* failure);
+    void Log(Pieces line);
     // For what an install keeps: an absence is logged only when `logAbsent`.
-    template <typename T>
-    Outcome<T> Kept(const std::wstring& step, Outcome<T> outcome, bool logAbsent);
+    template <typename T> Outcome<T> Kept(Pieces step, Outcome<T> outcome, bool logAbsent);
     // For a step whose "not found" is a fine end (a removal, a close), logged as `absent`.
-    Status LoggedAllowingAbsent(const std::wstring& step, Status outcome,
-                                const wchar_t* absent = L"not there");
+    Status LoggedAllowingAbsent(Pieces step, Status outcome, const char* absent = "not there");
 
     HostServices& host_;
     const RunOptions options_;

@@ -44,7 +44,25 @@ echo "Installing: ${missing[*]}"
 # A mirror caught mid-sync fails one index (seen: bookworm-security's i386 list); the packages
 # usually come from the others, and the install below says so if they do not.
 $sudo apt-get update -qq || echo "apt-get update failed for some index; installing from the rest"
-if ((${#missing[@]} > 0)); then
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends \
-        "${missing[@]}" >/dev/null
+
+install() {
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "$@" \
+        >/dev/null
+}
+
+if ((${#missing[@]} == 0)) || install "${missing[@]}"; then
+    exit 0
 fi
+# wine32's libraries must match the installed 64-bit ones version for version, which an i386
+# index left behind by that mirror cannot give. Everything else is installed all the same: the
+# end-to-end tests then run the shipped program's 64-bit twin and count its own runs as skipped
+# (scripts/test.sh says so), rather than nothing being tested at all.
+others=()
+for package in "${missing[@]}"; do
+    [[ $package == wine32:i386 ]] || others+=("$package")
+done
+if ((${#others[@]} == ${#missing[@]})); then
+    exit 1
+fi
+((${#others[@]} == 0)) || install "${others[@]}"
+echo "wine32:i386 could not be installed (apt-get refused it): 32-bit Windows programs will not run"
