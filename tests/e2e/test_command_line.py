@@ -176,6 +176,23 @@ class LogTest(unittest.TestCase):
             "Record Unit = Halvetri: done",
             "Write the record to disk: done",
             "Move %s to %s\\QxButton.xla: done" % (staging, startup),
+            # Read back once a security program has had its look.
+            "Compare %s\\QxButton.xla with %s\\安装.xla, after a security program's look: the same"
+            % (startup, program),
+            # Then what Excel will make of it at its next start, from Excel's own settings.
+            "Ask Excel for its version: done",
+            "Excel's version: 16.0",
+            "Read HKCU\\Software\\Microsoft\\Office\\16.0\\Excel\\Resiliency\\DisabledItems: none",
+            "Read HKCU\\Software\\Policies\\Microsoft\\Office\\16.0\\Excel\\Security\\Trusted "
+            "Locations\\AllLocationsDisabled: not set",
+            "Read HKCU\\Software\\Microsoft\\Office\\16.0\\Excel\\Security\\Trusted "
+            "Locations\\AllLocationsDisabled: not set",
+            "Read HKCU\\Software\\Policies\\Microsoft\\Office\\16.0\\Common\\Security\\Trusted "
+            "Locations\\Allow User Locations: not set",
+            "Read HKCU\\Software\\Microsoft\\Office\\16.0\\Common\\Security\\Trusted "
+            "Locations\\Allow User Locations: not set",
+            "Is %s on the network: no" % startup,
+            "Trust in Excel 16.0: %s is a trusted location; the add-in's macros run" % startup,
             "Exit code 0",
         ])
 
