@@ -112,17 +112,23 @@ class NextStartTest(unittest.TestCase):
         with open(log or self.log, encoding="utf-8-sig") as f:
             return [line[len("2026-12-08 15:03:17 "):] for line in f.read().splitlines()]
 
+    def versions_asked(self):
+        return self.s.standin_log().count("invoke Version flags=2 lcid=1033 args=0")
+
     def test_only_the_addins_own_disabled_item_goes(self):
         s = self.s
         other = disabled_item(OTHER_ITEM_PATH, "MyQxButton")
         s.prefix.reg_set_binary("HKCU", DISABLED_ITEMS, OWN_ITEM,
                                 disabled_item(self.startup + "\\QxButton.xla", "QxButton"))
         s.prefix.reg_set_binary("HKCU", DISABLED_ITEMS, OTHER_ITEM, other)
+        asked_before = self.versions_asked()
 
         result = self.run_logged("/install", "/quiet").result()
 
         steps = self.steps()
         self.assertEqual((result["exit_code"], result["windows"]), (EXIT_DONE, []), steps)
+        # The version that names the key came from Excel, not from a guess.
+        self.assertEqual(self.versions_asked(), asked_before + 1)
         # No policy set: Office's default trusts the start-up folder, and nothing is said.
         for line in (VERSION_LINE, OWN_ITEM_DELETED, TRUSTED_VERDICT % self.startup):
             self.assertIn(line, steps)
