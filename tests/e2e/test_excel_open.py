@@ -36,8 +36,9 @@ HELD_PAST_THE_END_MS = 90000
 ENDS_AFTER_ITS_WINDOW_WITHIN_MS = 2000
 ANOTHER_RUN_LOGGED = "Another run is in progress: nothing done"
 
-# All a user's Excel may be asked: its start-up folder, and the add-in opened or closed.
-MEMBERS_ASKED = {"StartupPath", "Workbooks", "Open", "Item", "RunAutoMacros", "Close"}
+# All a user's Excel may be asked: its start-up folder and version, and the add-in opened or
+# closed.
+MEMBERS_ASKED = {"StartupPath", "Version", "Workbooks", "Open", "Item", "RunAutoMacros", "Close"}
 
 
 def users_excel_events(s):

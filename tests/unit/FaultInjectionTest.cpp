@@ -412,6 +412,9 @@ TEST(FaultInjection, EveryRunEndsInstalledRemovedOrUnchangedAndSaysWhich) {
     long single = 0;
     long pairs = 0;
     std::map<const Rule*, std::vector<std::string>> violations;
+    // Under the sanitizers the pairs, which the native run judges, would take most of a minute;
+    // single failures reach every line of the sequence there all the same.
+    const bool pairsToo = std::getenv("QX_FAULT_INJECTION_SINGLES") == nullptr;
     const auto judge = [&](const InjectedRun& r) {
         for (const Rule& rule : kRules) {
             if (!rule.holds(r)) {
@@ -432,7 +435,8 @@ TEST(FaultInjection, EveryRunEndsInstalledRemovedOrUnchangedAndSaysWhich) {
                     ++single;
                     judge(once);
                     const std::size_t after = IndexOfCall(once.host, op, nth) + 1;
-                    for (const auto& [op2, nth2] : CallsMade(once.host, after)) {
+                    for (const auto& [op2, nth2] :
+                         pairsToo ? CallsMade(once.host, after) : CallsMade(once.host, SIZE_MAX)) {
                         for (const Kind* kind2 : CallOf(op2).kinds) {
                             judge(Execute(mode, world, {first, {op2, nth2, kind2}}));
                             ++pairs;
