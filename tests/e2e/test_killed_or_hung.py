@@ -13,7 +13,12 @@ import time
 import unittest
 
 from harness import HarnessError
-from installer_scenario import SETTINGS_APPLICATION, SETTINGS_SECTION, InstallerScenario
+from installer_scenario import (
+    SETTINGS_APPLICATION,
+    SETTINGS_SECTION,
+    InstallerScenario,
+    logged_steps,
+)
 from limits import WAIT
 
 # Large enough that writing it takes many looks at the folders; the earlier add-in differs in
@@ -54,15 +59,6 @@ ANOTHER_RUN_LOGGED = "Another run is in progress: nothing done"
 
 def random_bytes(seed, size):
     return hashlib.shake_128(seed).digest(size)
-
-
-def logged_steps(path):
-    """The log's lines without their time stamps; [] while it does not exist."""
-    try:
-        with open(path, encoding="utf-8-sig") as f:
-            return [line[len("2026-12-08 15:03:17 "):] for line in f.read().splitlines()]
-    except FileNotFoundError:
-        return []
 
 
 class Moment:

@@ -447,25 +447,11 @@ TEST(FaultInjection, EveryRunEndsInstalledRemovedOrUnchangedAndSaysWhich) {
         }
     }
 
-    // QX_FAULT_INJECTION_ALL=1 lists every violation, not only the first few of each rule.
-    const std::size_t shown = std::getenv("QX_FAULT_INJECTION_ALL") ? SIZE_MAX : 5;
-    long total = 0;
+    std::vector<Broken> broken;
     for (const Rule& rule : kRules) {
-        const auto found = violations.find(&rule);
-        if (found == violations.end()) {
-            continue;
-        }
-        total += static_cast<long>(found->second.size());
-        std::cout << "rule \"" << rule.name << "\": " << found->second.size() << " violations\n";
-        // The fewest failures first: the plainest way to meet the fault.
-        std::stable_sort(found->second.begin(), found->second.end(),
-                         [](const std::string& a, const std::string& b) {
-                             return a.find(" then ") == a.npos && b.find(" then ") != b.npos;
-                         });
-        for (std::size_t i = 0; i < found->second.size() && i < shown; ++i) {
-            std::cout << "    " << found->second[i] << "\n";
-        }
+        broken.push_back({rule.name, violations[&rule]});
     }
+    const long total = PrintViolations(std::move(broken));
     std::ostringstream summary;
     summary << "fault injection: " << clean + single + pairs << " runs (" << single << " single, "
             << pairs << " double), " << total << " violations";

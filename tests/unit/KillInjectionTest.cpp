@@ -194,19 +194,11 @@ TEST(KillInjection, EveryDeathLeavesASafeStateTheNextRunFinishes) {
         }
     }
 
-    const std::size_t shown = std::getenv("QX_FAULT_INJECTION_ALL") ? SIZE_MAX : 5;
-    long total = 0;
+    std::vector<Broken> broken;
     for (const KillRule& rule : kKillRules) {
-        const auto found = violations.find(&rule);
-        if (found == violations.end()) {
-            continue;
-        }
-        total += static_cast<long>(found->second.size());
-        std::cout << "rule \"" << rule.name << "\": " << found->second.size() << " violations\n";
-        for (std::size_t i = 0; i < found->second.size() && i < shown; ++i) {
-            std::cout << "    " << found->second[i] << "\n";
-        }
+        broken.push_back({rule.name, violations[&rule]});
     }
+    const long total = PrintViolations(std::move(broken));
     std::ostringstream summary;
     summary << "kill injection: " << points << " points (" << powerLost << " with power lost), "
             << total << " violations";
