@@ -184,13 +184,7 @@ InjectedRun Execute(const Mode& mode, const World& world, std::vector<Fault> fau
 
 // The next run, once the user has closed Excel, still installs or removes what this one left.
 bool NextRunHandles(const InjectedRun& r, RunMode mode) {
-    FakeHost next = r.host.NextRun();
-    next.usersExcelRunning = false;
-    next.excelWindowOpen = false;
-    next.openInUsersExcel.clear();
-    // The user, told why, puts the program back beside its add-in in a folder of its own.
-    next.programFolder = kProgram;
-    next.files[kSource] = kNewAddin;
+    FakeHost next = ReadyForTheNextRun(r.host);
     MainMod mainMod(next, {mode, true});
     mainMod.Main();
     const State s = StateOf(next);

@@ -185,6 +185,16 @@ FakeHost Arranged(const World& world, const Mode& mode) {
     return host;
 }
 
+FakeHost ReadyForTheNextRun(const FakeHost& left) {
+    FakeHost next = left.NextRun();
+    next.usersExcelRunning = false;
+    next.excelWindowOpen = false;
+    next.openInUsersExcel.clear();
+    next.programFolder = kProgram;
+    next.files[kSource] = kNewAddin;
+    return next;
+}
+
 long PrintViolations(std::vector<Broken> broken) {
     const std::size_t shown = std::getenv("QX_FAULT_INJECTION_ALL") ? SIZE_MAX : 5;
     long total = 0;

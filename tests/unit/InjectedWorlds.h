@@ -68,6 +68,10 @@ State StateOf(const FakeHost& h);
 // A world ready for a run: the program's add-in beside it, then the world's own arrangement.
 FakeHost Arranged(const World& world, const Mode& mode);
 
+// The world a run left, for the next run: once the user has closed Excel and, told why, put the
+// program beside its add-in in a folder of its own.
+FakeHost ReadyForTheNextRun(const FakeHost& left);
+
 // The runs that broke one rule, by how each was made to fail or die.
 struct Broken {
     const char* rule;

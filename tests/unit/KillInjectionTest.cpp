@@ -61,12 +61,7 @@ std::wstring FolderOf(const std::wstring& path) {
 // The next run of `mode`, once the user has closed Excel and put the program beside its
 // add-in, finishes that mode's job, and leaves no file of its own but the add-in.
 bool NextRunFinishes(const KilledRun& r, RunMode mode) {
-    FakeHost next = r.left.NextRun();
-    next.usersExcelRunning = false;
-    next.excelWindowOpen = false;
-    next.openInUsersExcel.clear();
-    next.programFolder = kProgram;
-    next.files[kSource] = kNewAddin;
+    FakeHost next = ReadyForTheNextRun(r.left);
     const State start = StateOf(next);
     MainMod mainMod(next, {mode, true});
     mainMod.Main();
