@@ -514,6 +514,7 @@ void MainMod::LoadIntoOpenExcel(const EarlierInstall& earlier, const NextStart& 
     // add-in they hold back is left to Excel's own start, and the user is told what Excel will
     // do there.
     if (next.NeverRuns()) {
+        Log({"The add-in is not opened in Excel now: Excel's settings hold it back"});
         return;
     }
     const bool wanted =

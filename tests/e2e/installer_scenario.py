@@ -166,6 +166,15 @@ class InstallerScenario:
             return []
 
 
+def logged_steps(path):
+    """The log's lines without their time stamps; [] while it does not exist."""
+    try:
+        with open(path, encoding="utf-8-sig") as f:
+            return [line[len("2026-12-08 15:03:17 "):] for line in f.read().splitlines()]
+    except FileNotFoundError:
+        return []
+
+
 def assert_installed(test, s, addin=ADDIN_BYTES):
     """The add-in sits in the start-up folder byte for byte, and the record names the
     program's folder."""

@@ -13,6 +13,7 @@ from installer_scenario import (
     UNINSTALL_QUESTION,
     InstallerScenario,
     assert_installed,
+    logged_steps,
 )
 
 RESTART_EXCEL = "Quorvale已经安装。请关闭并重新打开 Excel，“文件(F)”菜单中才会出现新的菜单项。   "
@@ -36,8 +37,8 @@ HELD_PAST_THE_END_MS = 90000
 ENDS_AFTER_ITS_WINDOW_WITHIN_MS = 2000
 ANOTHER_RUN_LOGGED = "Another run is in progress: nothing done"
 
-# All a user's Excel may be asked: its start-up folder, its version (which names where its
-# settings are), and the add-in opened or closed.
+# All a user's Excel may be asked: its start-up folder and version, and the add-in opened or
+# closed.
 MEMBERS_ASKED = {"StartupPath", "Version", "Workbooks", "Open", "Item", "RunAutoMacros", "Close"}
 
 
@@ -47,15 +48,6 @@ def users_excel_events(s):
 
 def excels_started_by_com(s):
     return [line for line in s.standin_log() if line.startswith("server start")]
-
-
-def logged_steps(path):
-    """The log's lines without their time stamps; [] while it does not exist."""
-    try:
-        with open(path, encoding="utf-8-sig") as f:
-            return [line[len("2026-12-08 15:03:17 "):] for line in f.read().splitlines()]
-    except FileNotFoundError:
-        return []
 
 
 def another_addin_the_user_has(s):

@@ -16,6 +16,7 @@ from installer_scenario import (
     UNINSTALL_QUESTION,
     InstallerScenario,
     assert_installed,
+    logged_steps,
 )
 
 # The whole exit codes, as qxdriver run reads them.
@@ -34,7 +35,6 @@ FILE_ATTRIBUTE_SYSTEM = 0x4
 LEFTOVER_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM
 
 READS_STARTUP_PATH = "invoke StartupPath flags=2 lcid=1033 args=0"
-LOG_TIMESTAMP_LENGTH = len("2026-12-07 14:03:21 ")
 
 
 def exe(s):
@@ -256,11 +256,6 @@ class UninstallOnARealProfileTest(unittest.TestCase):
                         self.assertEqual(s.prefix.reg_get("HKCU", OTHER_SECTION, value), data)
                 finally:
                     s.close()
-
-
-def logged_steps(path):
-    with open(path, encoding="utf-8-sig") as f:
-        return [line[LOG_TIMESTAMP_LENGTH:] for line in f.read().splitlines()]
 
 
 class WhoseDesktopTest(unittest.TestCase):

@@ -54,8 +54,10 @@ SUPPORTED_OS = {
     "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}",  # Windows 10 and 11
 }
 # The size README promises, of the exe as a release ships it: signed (Authenticode, SHA-256).
-# The C++ runtime's unused parts, which once made it 325 KB, must stay out.
-MAX_SIGNED_BYTES = 80 * 1024
+# The C++ runtime's unused parts, which once made it 325 KB, must stay out. 80 KiB held until
+# the run was made safe against a kill and a hung Excel and learnt to check Excel's own settings
+# (18 KB of code); the promise moved with them, in the open.
+MAX_SIGNED_BYTES = 100 * 1024
 
 SMI_2005 = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
 SMI_2016 = "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}"

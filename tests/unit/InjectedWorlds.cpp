@@ -2,6 +2,11 @@
 
 #include "installer/Messages.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+#include <iostream>
+
 namespace qx::testing {
 
 namespace {
@@ -178,6 +183,36 @@ FakeHost Arranged(const World& world, const Mode& mode) {
     world.arrange(host);
     host.userAnswer = mode.answer;
     return host;
+}
+
+FakeHost ReadyForTheNextRun(const FakeHost& left) {
+    FakeHost next = left.NextRun();
+    next.usersExcelRunning = false;
+    next.excelWindowOpen = false;
+    next.openInUsersExcel.clear();
+    next.programFolder = kProgram;
+    next.files[kSource] = kNewAddin;
+    return next;
+}
+
+long PrintViolations(std::vector<Broken> broken) {
+    const std::size_t shown = std::getenv("QX_FAULT_INJECTION_ALL") ? SIZE_MAX : 5;
+    long total = 0;
+    for (Broken& rule : broken) {
+        if (rule.runs.empty()) {
+            continue;
+        }
+        total += static_cast<long>(rule.runs.size());
+        std::cout << "rule \"" << rule.rule << "\": " << rule.runs.size() << " violations\n";
+        std::stable_sort(rule.runs.begin(), rule.runs.end(),
+                         [](const std::string& a, const std::string& b) {
+                             return a.find(" then ") == a.npos && b.find(" then ") != b.npos;
+                         });
+        for (std::size_t i = 0; i < rule.runs.size() && i < shown; ++i) {
+            std::cout << "    " << rule.runs[i] << "\n";
+        }
+    }
+    return total;
 }
 
 } // namespace qx::testing

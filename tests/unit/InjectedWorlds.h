@@ -10,6 +10,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 namespace qx::testing {
 
@@ -66,5 +67,18 @@ State StateOf(const FakeHost& h);
 
 // A world ready for a run: the program's add-in beside it, then the world's own arrangement.
 FakeHost Arranged(const World& world, const Mode& mode);
+
+// The world a run left, for the next run: once the user has closed Excel and, told why, put the
+// program beside its add-in in a folder of its own.
+FakeHost ReadyForTheNextRun(const FakeHost& left);
+
+// The runs that broke one rule, by how each was made to fail or die.
+struct Broken {
+    const char* rule;
+    std::vector<std::string> runs;
+};
+// Prints each rule's broken runs, the plainest first (fewest failures), the first few of each
+// unless QX_FAULT_INJECTION_ALL=1 asks for all; hands back how many runs in all.
+long PrintViolations(std::vector<Broken> broken);
 
 } // namespace qx::testing

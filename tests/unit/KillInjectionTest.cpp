@@ -61,12 +61,7 @@ std::wstring FolderOf(const std::wstring& path) {
 // The next run of `mode`, once the user has closed Excel and put the program beside its
 // add-in, finishes that mode's job, and leaves no file of its own but the add-in.
 bool NextRunFinishes(const KilledRun& r, RunMode mode) {
-    FakeHost next = r.left.NextRun();
-    next.usersExcelRunning = false;
-    next.excelWindowOpen = false;
-    next.openInUsersExcel.clear();
-    next.programFolder = kProgram;
-    next.files[kSource] = kNewAddin;
+    FakeHost next = ReadyForTheNextRun(r.left);
     const State start = StateOf(next);
     MainMod mainMod(next, {mode, true});
     mainMod.Main();
@@ -194,19 +189,11 @@ TEST(KillInjection, EveryDeathLeavesASafeStateTheNextRunFinishes) {
         }
     }
 
-    const std::size_t shown = std::getenv("QX_FAULT_INJECTION_ALL") ? SIZE_MAX : 5;
-    long total = 0;
+    std::vector<Broken> broken;
     for (const KillRule& rule : kKillRules) {
-        const auto found = violations.find(&rule);
-        if (found == violations.end()) {
-            continue;
-        }
-        total += static_cast<long>(found->second.size());
-        std::cout << "rule \"" << rule.name << "\": " << found->second.size() << " violations\n";
-        for (std::size_t i = 0; i < found->second.size() && i < shown; ++i) {
-            std::cout << "    " << found->second[i] << "\n";
-        }
+        broken.push_back({rule.name, violations[&rule]});
     }
+    const long total = PrintViolations(std::move(broken));
     std::ostringstream summary;
     summary << "kill injection: " << points << " points (" << powerLost << " with power lost), "
             << total << " violations";
