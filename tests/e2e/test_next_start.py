@@ -16,12 +16,12 @@ from installer_scenario import (
     SUCCESS_CAPTION,
     InstallerScenario,
     assert_installed,
+    logged_steps,
 )
 
 EXIT_DONE = 0
 WHOLE_EXIT_FAILED = 1603
 ERROR_FILE_NOT_FOUND = 2
-REG_SZ = 1
 REG_BINARY = 3
 
 # Everything a case may set, deleted before each case.
@@ -108,9 +108,7 @@ class NextStartTest(unittest.TestCase):
         return self.s.run(*args, "/log", self.s.prefix.win_path(log or self.log))
 
     def steps(self, log=None):
-        """The log's lines without their time stamps."""
-        with open(log or self.log, encoding="utf-8-sig") as f:
-            return [line[len("2026-12-08 15:03:17 "):] for line in f.read().splitlines()]
+        return logged_steps(log or self.log)
 
     def versions_asked(self):
         return self.s.standin_log().count("invoke Version flags=2 lcid=1033 args=0")
