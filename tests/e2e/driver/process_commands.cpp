@@ -13,21 +13,37 @@
 
 namespace qxdriver {
 
-// Lets a test see a process nobody handed it, such as a server COM started.
-int cmd_processes(const Invocation& call) {
-    require_args(call, 1, "processes IMAGE_NAME");
+namespace {
+
+// The ids of every process running that image, by its file name in any letter case.
+std::vector<DWORD> processes_of(const std::wstring& image) {
     const qxtools::UniqueSnapshot snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     if (!snapshot)
         throw Failure("CreateToolhelp32Snapshot failed: " + win32_error_text(GetLastError()));
     PROCESSENTRY32W entry{};
     entry.dwSize = sizeof entry;
-    std::string ids;
+    std::vector<DWORD> ids;
     for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
          more = Process32NextW(snapshot.get(), &entry)) {
-        if (CompareStringOrdinal(entry.szExeFile, -1, call.args[0].c_str(), -1, TRUE) == CSTR_EQUAL)
-            ids += (ids.empty() ? "" : ",") + std::to_string(entry.th32ProcessID);
+        if (CompareStringOrdinal(entry.szExeFile, -1, image.c_str(), -1, TRUE) == CSTR_EQUAL)
+            ids.push_back(entry.th32ProcessID);
     }
-    write_stdout("[" + ids + "]\n");
+    return ids;
+}
+
+std::string json_ids(const std::vector<DWORD>& ids) {
+    std::string list;
+    for (const DWORD id : ids)
+        list += (list.empty() ? "" : ",") + std::to_string(id);
+    return "[" + list + "]\n";
+}
+
+} // namespace
+
+// Lets a test see a process nobody handed it, such as a server COM started.
+int cmd_processes(const Invocation& call) {
+    require_args(call, 1, "processes IMAGE_NAME");
+    write_stdout(json_ids(processes_of(call.args[0])));
     return 0;
 }
 
@@ -35,25 +51,15 @@ int cmd_processes(const Invocation& call) {
 // failed test left behind (its box or window still open) cannot keep the next one out.
 int cmd_terminate(const Invocation& call) {
     require_args(call, 1, "terminate IMAGE_NAME");
-    const qxtools::UniqueSnapshot snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-    if (!snapshot)
-        throw Failure("CreateToolhelp32Snapshot failed: " + win32_error_text(GetLastError()));
-    PROCESSENTRY32W entry{};
-    entry.dwSize = sizeof entry;
-    std::string ids;
-    for (BOOL more = Process32FirstW(snapshot.get(), &entry); more;
-         more = Process32NextW(snapshot.get(), &entry)) {
-        if (CompareStringOrdinal(entry.szExeFile, -1, call.args[0].c_str(), -1, TRUE) != CSTR_EQUAL)
-            continue;
-        const qx::UniqueHandle process(
-            OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+    const std::vector<DWORD> ids = processes_of(call.args[0]);
+    for (const DWORD id : ids) {
+        const qx::UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id));
         if (!process || !TerminateProcess(process.get(), 1) ||
             WaitForSingleObject(process.get(), call.timeout_ms) != WAIT_OBJECT_0)
-            throw Failure("could not end process " + std::to_string(entry.th32ProcessID) + ": " +
+            throw Failure("could not end process " + std::to_string(id) + ": " +
                           win32_error_text(GetLastError()));
-        ids += (ids.empty() ? "" : ",") + std::to_string(entry.th32ProcessID);
     }
-    write_stdout("[" + ids + "]\n");
+    write_stdout(json_ids(ids));
     return 0;
 }
 
