@@ -1,6 +1,7 @@
 #include "host/SettingsStore.h"
 
 #include "host/ScopedWin.h"
+#include "host/UserRegistry.h"
 #include "host/Win32Error.h"
 
 namespace qx {
@@ -36,32 +37,7 @@ Status SaveSettingValue(const std::wstring& application, const std::wstring& sec
 
 Outcome<std::wstring> ReadSettingValue(const std::wstring& application, const std::wstring& section,
                                        const std::wstring& key) {
-    const std::wstring sectionPath = SectionPath(application, section);
-    std::wstring value;
-    for (;;) {
-        // The size asked first may grow before the read; then the read is simply asked again.
-        DWORD bytes = 0;
-        LSTATUS status = RegGetValueW(HKEY_CURRENT_USER, sectionPath.c_str(), key.c_str(),
-                                      RRF_RT_REG_SZ, nullptr, nullptr, &bytes);
-        if (status != ERROR_SUCCESS) {
-            return Win32Failure(static_cast<DWORD>(status));
-        }
-        value.resize(bytes / sizeof(wchar_t) + 1);
-        bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-        status = RegGetValueW(HKEY_CURRENT_USER, sectionPath.c_str(), key.c_str(), RRF_RT_REG_SZ,
-                              nullptr, value.data(), &bytes);
-        if (status == ERROR_MORE_DATA) {
-            continue;
-        }
-        if (status != ERROR_SUCCESS) {
-            return Win32Failure(static_cast<DWORD>(status));
-        }
-        value.resize(bytes / sizeof(wchar_t));
-        while (!value.empty() && value.back() == L'\0') {
-            value.pop_back();
-        }
-        return value;
-    }
+    return ReadUserRegSz(SectionPath(application, section), key);
 }
 
 Status DeleteSettingSection(const std::wstring& application, const std::wstring& section) {
@@ -87,15 +63,11 @@ Status DeleteSettingSection(const std::wstring& application, const std::wstring&
 }
 
 Status FlushSettingSection(const std::wstring& application, const std::wstring& section) {
-    HKEY opened = nullptr;
-    if (const LSTATUS status =
-            RegOpenKeyExW(HKEY_CURRENT_USER, SectionPath(application, section).c_str(), 0,
-                          KEY_QUERY_VALUE, &opened);
-        status != ERROR_SUCCESS) {
-        return Win32Failure(static_cast<DWORD>(status));
+    const auto sectionKey = OpenUserKey(SectionPath(application, section), KEY_QUERY_VALUE);
+    if (!sectionKey) {
+        return sectionKey.error();
     }
-    const UniqueHKey sectionKey(opened);
-    if (const LSTATUS status = RegFlushKey(sectionKey.get()); status != ERROR_SUCCESS) {
+    if (const LSTATUS status = RegFlushKey(sectionKey.value().get()); status != ERROR_SUCCESS) {
         return Win32Failure(static_cast<DWORD>(status));
     }
     return Completed();
@@ -103,19 +75,7 @@ Status FlushSettingSection(const std::wstring& application, const std::wstring& 
 
 Status DeleteSettingValue(const std::wstring& application, const std::wstring& section,
                           const std::wstring& key) {
-    HKEY opened = nullptr;
-    if (const LSTATUS status =
-            RegOpenKeyExW(HKEY_CURRENT_USER, SectionPath(application, section).c_str(), 0,
-                          KEY_SET_VALUE, &opened);
-        status != ERROR_SUCCESS) {
-        return Win32Failure(static_cast<DWORD>(status));
-    }
-    const UniqueHKey sectionKey(opened);
-    if (const LSTATUS status = RegDeleteValueW(sectionKey.get(), key.c_str());
-        status != ERROR_SUCCESS) {
-        return Win32Failure(static_cast<DWORD>(status));
-    }
-    return Completed();
+    return DeleteUserValueAt(SectionPath(application, section), key);
 }
 
 } // namespace qx

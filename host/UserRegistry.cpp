@@ -7,22 +7,52 @@ namespace qx {
 
 namespace {
 
+// A value of another type than asked counts as absent.
 HostError RegistryFailure(LSTATUS status) {
     HostError error = Win32Failure(static_cast<DWORD>(status));
     error.notFound = error.notFound || status == ERROR_UNSUPPORTED_TYPE;
     return error;
 }
 
+// A string value of one of `types` (RRF_RT_…); failures as Windows numbers them.
+Outcome<std::wstring> ReadString(const std::wstring& key, const std::wstring& name, DWORD types) {
+    std::wstring value;
+    for (;;) {
+        // The size asked first may grow before the read; then the read is simply asked again.
+        DWORD bytes = 0;
+        LSTATUS status = RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name.c_str(), types, nullptr,
+                                      nullptr, &bytes);
+        if (status != ERROR_SUCCESS) {
+            return Win32Failure(static_cast<DWORD>(status));
+        }
+        value.resize(bytes / sizeof(wchar_t) + 1);
+        bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
+        status = RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name.c_str(), types, nullptr,
+                              value.data(), &bytes);
+        if (status == ERROR_MORE_DATA) {
+            continue;
+        }
+        if (status != ERROR_SUCCESS) {
+            return Win32Failure(static_cast<DWORD>(status));
+        }
+        value.resize(bytes / sizeof(wchar_t));
+        while (!value.empty() && value.back() == L'\0') {
+            value.pop_back();
+        }
+        return value;
+    }
+}
+
+} // namespace
+
 Outcome<UniqueHKey> OpenUserKey(const std::wstring& key, REGSAM access) {
     HKEY opened = nullptr;
     if (const LSTATUS status = RegOpenKeyExW(HKEY_CURRENT_USER, key.c_str(), 0, access, &opened);
         status != ERROR_SUCCESS) {
-        return RegistryFailure(status);
+        return Win32Failure(static_cast<DWORD>(status));
     }
     return UniqueHKey(opened);
 }
-
-} // namespace
 
 Outcome<std::uint32_t> ReadUserDword(const std::wstring& key, const std::wstring& name) {
     DWORD value = 0;
@@ -36,32 +66,15 @@ Outcome<std::uint32_t> ReadUserDword(const std::wstring& key, const std::wstring
 }
 
 Outcome<std::wstring> ReadUserString(const std::wstring& key, const std::wstring& name) {
-    constexpr DWORD kStrings = RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND;
-    std::wstring value;
-    for (;;) {
-        // The size asked first may grow before the read; then the read is simply asked again.
-        DWORD bytes = 0;
-        LSTATUS status = RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name.c_str(), kStrings,
-                                      nullptr, nullptr, &bytes);
-        if (status != ERROR_SUCCESS) {
-            return RegistryFailure(status);
-        }
-        value.resize(bytes / sizeof(wchar_t) + 1);
-        bytes = static_cast<DWORD>(value.size() * sizeof(wchar_t));
-        status = RegGetValueW(HKEY_CURRENT_USER, key.c_str(), name.c_str(), kStrings, nullptr,
-                              value.data(), &bytes);
-        if (status == ERROR_MORE_DATA) {
-            continue;
-        }
-        if (status != ERROR_SUCCESS) {
-            return RegistryFailure(status);
-        }
-        value.resize(bytes / sizeof(wchar_t));
-        while (!value.empty() && value.back() == L'\0') {
-            value.pop_back();
-        }
-        return value;
+    auto read = ReadString(key, name, RRF_RT_REG_SZ | RRF_RT_REG_EXPAND_SZ | RRF_NOEXPAND);
+    if (!read && read.error().number == ERROR_UNSUPPORTED_TYPE) {
+        return RegistryFailure(ERROR_UNSUPPORTED_TYPE);
     }
+    return read;
+}
+
+Outcome<std::wstring> ReadUserRegSz(const std::wstring& key, const std::wstring& name) {
+    return ReadString(key, name, RRF_RT_REG_SZ);
 }
 
 Outcome<std::vector<std::wstring>> UserSubkeys(const std::wstring& key) {

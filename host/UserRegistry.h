@@ -2,6 +2,7 @@
 
 #include "host/HostServices.h"
 #include "host/Outcome.h"
+#include "host/ScopedWin.h"
 
 #include <string>
 #include <vector>
@@ -13,6 +14,9 @@ namespace qx {
 Outcome<std::uint32_t> ReadUserDword(const std::wstring& key, const std::wstring& name);
 // As stored: an expandable string is handed back unexpanded.
 Outcome<std::wstring> ReadUserString(const std::wstring& key, const std::wstring& name);
+// A REG_SZ value only: another type is a failure of its own (ERROR_UNSUPPORTED_TYPE).
+Outcome<std::wstring> ReadUserRegSz(const std::wstring& key, const std::wstring& name);
+Outcome<UniqueHKey> OpenUserKey(const std::wstring& key, REGSAM access);
 Outcome<std::vector<std::wstring>> UserSubkeys(const std::wstring& key);
 Outcome<std::vector<RegistryValue>> UserValues(const std::wstring& key);
 Status DeleteUserValueAt(const std::wstring& key, const std::wstring& name);

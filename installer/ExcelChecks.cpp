@@ -24,9 +24,8 @@ std::wstring Shown(const std::wstring& key, const std::wstring& name) {
 // As Excel keeps an item's path: lower-cased, in UTF-16, little-endian; the name with the
 // separator before it, so that another file ending in the same name does not match.
 std::string DisabledItemNeedle() {
-    std::wstring name = L"\\" + InstalledAddinFileName();
     std::string bytes;
-    for (wchar_t c : name) {
+    for (wchar_t c : std::wstring(kInstalledAddinName)) {
         if (c >= L'A' && c <= L'Z') {
             c = static_cast<wchar_t>(c - L'A' + L'a');
         }
@@ -183,7 +182,7 @@ bool ClearDisabledItems(HostServices& host, const std::wstring& version, bool on
             continue;
         }
         const std::wstring step = Joined({"Excel's disabled item ", Shown(key, value.name),
-                                          ", which names ", kInstalledAddinName + 1});
+                                          ", which names ", InstalledAddinFileName()});
         if (onlyLook) {
             host.Log(Joined({step, ": there"}));
             stays = true;

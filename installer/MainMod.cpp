@@ -697,10 +697,7 @@ void MainMod::ReportStatus(AddinLook look) {
 
 void MainMod::SucceedWithNotice(const wchar_t* notice) {
     exitCode_ = kExitDone;
-    if (!ShowsNothing()) {
-        Log({"Show: ", notice});
-        LogIfNotShown(host_.Inform(notice));
-    }
+    Tell(notice, false);
 }
 
 // The success window promises the add-in's menu item at Excel's next start; where Excel's
@@ -751,10 +748,7 @@ void MainMod::AskToRestartExcel(Pieces reason) {
     std::wstring line = Joined({"Excel must be restarted to load the add-in: "});
     Append(line, reason);
     host_.Log(line);
-    if (!ShowsNothing()) {
-        Log({"Show: ", kRestartExcel});
-        LogIfNotShown(host_.Inform(kRestartExcel));
-    }
+    Tell(kRestartExcel, false);
 }
 
 void MainMod::Fail(const std::wstring& message) {
