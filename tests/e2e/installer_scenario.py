@@ -128,6 +128,8 @@ class InstallerScenario:
     def screenshot_window(self, title, name):
         """Saves the window as PNG; returns the path and the window's description, whose
         child rects `child_rect_in_shot` turns into the screenshot's coordinates."""
+        # Shown is not yet painted: a slow (emulated) program paints a while after.
+        self.prefix.driver("painted", title)
         info = self.prefix.driver_json("window", title)
         rect = info["rect"]
         path = self.prefix.screenshot(

@@ -5,10 +5,15 @@ import os
 import struct
 import unittest
 
+import glyphs
 import harness
+from installer_scenario import child_rect_in_shot
 
 STARTUP = "C:\\Program Files\\中文 目录\\Excel 启动"
 REG_KEY = "Software\\QXSetupE2E"
+# Longer than the driver used to allow a box for its painting, a fixed 2 s, which a slow
+# (emulated) program overran.
+PAINTED_LATE_MS = 3000
 
 
 class RegistryTest(unittest.TestCase):
@@ -218,8 +223,10 @@ class MessageBoxTest(unittest.TestCase):
     def tearDownClass(cls):
         cls.prefix.close()
 
-    def show(self, style, text):
-        box = self.prefix.start(self.driver_exe, args=["show-box", style, text])
+    def show(self, style, text, paint_delay_ms=None):
+        """paint_delay_ms: how long the box stays shown before it is first painted."""
+        delay = [] if paint_delay_ms is None else [str(paint_delay_ms)]
+        box = self.prefix.start(self.driver_exe, args=["show-box", style, text, *delay])
         self.addCleanup(box.kill)
         return box
 
@@ -248,6 +255,27 @@ class MessageBoxTest(unittest.TestCase):
                 self.prefix.driver("press", "Setup", 1)
                 self.assertEqual(box.wait(), 1)
                 self.prefix.driver("wait-gone", "Setup")
+
+    def test_a_box_painted_late_is_read_once_painted(self):
+        # As a slow (emulated) program shows a box and paints it seconds later.
+        box = self.show("MB_OK|MB_ICONWARNING", "迟到的绘制", paint_delay_ms=PAINTED_LATE_MS)
+        self.assertEqual(self.prefix.driver_json("box", "Setup")["icon"], "warning")
+        self.prefix.driver("press", "Setup", 1)
+        self.assertEqual(box.wait(), 1)
+
+    def test_a_screenshot_after_painted_shows_what_was_painted(self):
+        text = "截图里看得见的字：甲乙丙丁戊己庚辛壬癸"
+        box = self.show("MB_OK", text, paint_delay_ms=PAINTED_LATE_MS)
+        self.prefix.driver("painted", "Setup")
+        info = self.prefix.driver_json("window", "Setup")
+        rect = info["rect"]
+        png = self.prefix.screenshot(os.path.join(self.prefix.root, "painted.png"),
+                                     (rect["left"], rect["top"], rect["right"], rect["bottom"]))
+        label = [child for child in info["children"] if child["id"] == 0xFFFF][0]
+        self.assertGreaterEqual(
+            glyphs.distinct_glyph_shapes(png, child_rect_in_shot(info, label)), 15)
+        self.prefix.driver("press", "Setup", 1)
+        self.assertEqual(box.wait(), 1)
 
     def test_keys_reach_the_box(self):
         for style, key, answer in (

@@ -10,6 +10,7 @@ using UniqueHBrush = qx::UniqueHandleOf<HBRUSH, &DeleteObject>;
 using UniqueMemoryDc = qx::UniqueHandleOf<HDC, &DeleteDC>;
 using UniqueBstr = qx::UniqueHandleOf<BSTR, &SysFreeString>;
 using UniqueWindow = qx::UniqueHandleOf<HWND, &DestroyWindow>;
+using UniqueHook = qx::UniqueHandleOf<HHOOK, &UnhookWindowsHookEx>;
 // CreateToolhelp32Snapshot says "no handle" as CreateFileW does.
 using UniqueSnapshot = qx::UniqueHandleOf<HANDLE, &CloseHandle, qx::InvalidIsEmpty>;
 // So does FindFirstChangeNotificationW.

@@ -7,6 +7,7 @@ namespace qxdriver {
 int cmd_wait_window(const Invocation& call);
 int cmd_wait_gone(const Invocation& call);
 int cmd_window(const Invocation& call);
+int cmd_painted(const Invocation& call);
 int cmd_click(const Invocation& call);
 int cmd_release(const Invocation& call);
 int cmd_key(const Invocation& call);

@@ -1,14 +1,13 @@
 #include "icon_match.h"
 
+#include "painting.h"
 #include "toplevel.h"
 
 #include "host/ScopedWin.h"
 #include "tests/e2e/tool_owners.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
-#include <vector>
 
 namespace qxdriver {
 namespace {
@@ -23,15 +22,6 @@ const Candidate candidates[] = {{"warning", IDI_WARNING},
                                 {"error", IDI_ERROR},
                                 {"question", IDI_QUESTION}};
 
-// Long enough for a freshly shown box to get painted; the match itself is exact when it comes.
-constexpr DWORD icon_settle_ms = 2000;
-
-struct Pixels {
-    int width = 0;
-    int height = 0;
-    std::vector<uint32_t> data;
-};
-
 HWND find_icon_static(HWND box) {
     for (const HWND child : children_of(box)) {
         if (CompareStringOrdinal(class_of(child).c_str(), -1, L"Static", -1, TRUE) != CSTR_EQUAL)
@@ -40,44 +30,6 @@ HWND find_icon_static(HWND box) {
             return child;
     }
     return nullptr;
-}
-
-// Runs `draw` on a top-down 32-bit DIB of the given size and returns what it left there.
-template <typename Draw> Pixels render(int width, int height, Draw draw) {
-    BITMAPINFO info{};
-    info.bmiHeader.biSize = sizeof info.bmiHeader;
-    info.bmiHeader.biWidth = width;
-    info.bmiHeader.biHeight = -height;
-    info.bmiHeader.biPlanes = 1;
-    info.bmiHeader.biBitCount = 32;
-    info.bmiHeader.biCompression = BI_RGB;
-    void* bits = nullptr;
-    const qxtools::UniqueHBitmap bitmap(
-        CreateDIBSection(nullptr, &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    const qxtools::UniqueMemoryDc dc(CreateCompatibleDC(nullptr));
-    if (!bitmap || !dc)
-        throw Failure("cannot create a bitmap to compare icons");
-    Pixels pixels;
-    {
-        const qxtools::ScopedSelectObject selected(dc.get(), bitmap.get());
-        draw(dc.get());
-        GdiFlush();
-        pixels.width = width;
-        pixels.height = height;
-        const auto* first = static_cast<const uint32_t*>(bits);
-        pixels.data.assign(first, first + static_cast<size_t>(width) * height);
-    }
-    for (auto& p : pixels.data)
-        p &= 0x00FFFFFF;
-    return pixels;
-}
-
-Pixels capture_screen(const RECT& area) {
-    const qx::UniqueScreenDc screen(GetDC(nullptr));
-    return render(area.right - area.left, area.bottom - area.top, [&](HDC dc) {
-        BitBlt(dc, 0, 0, area.right - area.left, area.bottom - area.top, screen.get(), area.left,
-               area.top, SRCCOPY);
-    });
 }
 
 // The icon static fills its client area with the dialog's background, then draws the icon
@@ -118,7 +70,8 @@ std::string identify_box_icon(HWND box, const Deadline& deadline) {
     if (!holder || !IsWindowVisible(holder))
         return "none";
     DWORD_PTR icon = 0;
-    if (!SendMessageTimeoutW(holder, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, 1000, &icon))
+    if (!SendMessageTimeoutW(holder, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, deadline.remaining_ms(),
+                             &icon))
         return "unknown";
     if (!icon)
         return "none";
@@ -127,8 +80,9 @@ std::string identify_box_icon(HWND box, const Deadline& deadline) {
     MapWindowPoints(holder, nullptr, reinterpret_cast<POINT*>(&area), 2);
     if (area.right <= area.left || area.bottom <= area.top)
         return "unknown";
-    const Deadline settle(std::min(deadline.remaining_ms(), icon_settle_ms));
-    for (;;) {
+    // Read once the box is painted, not before: a box is found as soon as it is shown, and a
+    // slow (emulated) program may take seconds to paint it.
+    for (bool painted = false;; painted = true) {
         const Pixels shown = capture_screen(area);
         double best = 1.0;
         double runner_up = 1.0;
@@ -147,9 +101,9 @@ std::string identify_box_icon(HWND box, const Deadline& deadline) {
         }
         if (best_name && best <= 0.01 && runner_up >= 0.05)
             return best_name;
-        if (settle.passed())
+        if (painted)
             return "unknown";
-        Sleep(poll_interval_ms);
+        wait_painted(box, deadline);
     }
 }
 

@@ -16,6 +16,7 @@ const Entry commands[] = {
     {L"wait-window", qxdriver::cmd_wait_window},
     {L"wait-gone", qxdriver::cmd_wait_gone},
     {L"window", qxdriver::cmd_window},
+    {L"painted", qxdriver::cmd_painted},
     {L"click", qxdriver::cmd_click},
     {L"release", qxdriver::cmd_release},
     {L"key", qxdriver::cmd_key},

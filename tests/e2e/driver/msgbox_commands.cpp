@@ -2,6 +2,8 @@
 #include "icon_match.h"
 #include "toplevel.h"
 
+#include "tests/e2e/tool_owners.h"
+
 #include <algorithm>
 #include <string>
 #include <utility>
@@ -76,18 +78,33 @@ std::vector<int> buttons_of(HWND box) {
 
 // The button Enter would press: the one drawn as default. DM_GETDEFID alone is not enough,
 // since Wine's box answers it with IDOK even when it has no such button.
-int default_button(HWND box, const std::vector<int>& buttons) {
+int default_button(HWND box, const std::vector<int>& buttons, const Deadline& deadline) {
     for (const int id : buttons) {
         const auto style = GetWindowLongPtrW(GetDlgItem(box, id), GWL_STYLE);
         if ((style & BS_TYPEMASK) == BS_DEFPUSHBUTTON)
             return id;
     }
     DWORD_PTR reply = 0;
-    if (SendMessageTimeoutW(box, DM_GETDEFID, 0, 0, SMTO_ABORTIFHUNG, 1000, &reply) &&
+    if (SendMessageTimeoutW(box, DM_GETDEFID, 0, 0, SMTO_ABORTIFHUNG, deadline.remaining_ms(),
+                            &reply) &&
         HIWORD(reply) == DC_HASDEFID &&
         std::find(buttons.begin(), buttons.end(), LOWORD(reply)) != buttons.end())
         return LOWORD(reply);
     return 0;
+}
+
+// How long the box's first paint is held back (show-box's PAINT_DELAY_MS), as a slow program
+// leaves a box shown and not yet painted.
+DWORD paint_delay_ms = 0;
+
+LRESULT CALLBACK hold_back_first_paint(int code, WPARAM removal, LPARAM param) {
+    const auto* message = reinterpret_cast<const MSG*>(param);
+    if (code == HC_ACTION && removal == PM_REMOVE && message->message == WM_PAINT &&
+        paint_delay_ms) {
+        Sleep(paint_delay_ms);
+        paint_delay_ms = 0;
+    }
+    return CallNextHookEx(nullptr, code, removal, param);
 }
 
 } // namespace
@@ -103,7 +120,7 @@ int cmd_box(const Invocation& call) {
     std::string list;
     for (const int id : buttons)
         list += (list.empty() ? "" : ",") + std::to_string(id);
-    const int defid = default_button(box, buttons);
+    const int defid = default_button(box, buttons, deadline);
     write_stdout("{\"hwnd\":" + std::to_string(reinterpret_cast<uintptr_t>(box)) +
                  ",\"text\":" + json_string(window_text(text)) + ",\"buttons\":[" + list +
                  "],\"default\":" + (defid ? std::to_string(defid) : "null") + ",\"icon\":\"" +
@@ -124,7 +141,13 @@ int cmd_press(const Invocation& call) {
 }
 
 int cmd_show_box(const Invocation& call) {
-    require_args(call, 2, "show-box STYLE TEXT");
+    if (call.args.size() != 2 && call.args.size() != 3)
+        throw Failure("usage: qxdriver show-box STYLE TEXT [PAINT_DELAY_MS]");
+    paint_delay_ms = call.args.size() == 3 ? static_cast<DWORD>(parse_number(call.args[2])) : 0;
+    const qxtools::UniqueHook hook(
+        SetWindowsHookExW(WH_GETMESSAGE, hold_back_first_paint, nullptr, GetCurrentThreadId()));
+    if (!hook)
+        throw Failure("SetWindowsHookExW failed: " + win32_error_text(GetLastError()));
     const int answer =
         MessageBoxW(nullptr, call.args[1].c_str(), L"Setup", parse_style(call.args[0]));
     if (answer == 0)

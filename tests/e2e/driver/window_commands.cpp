@@ -1,4 +1,5 @@
 #include "commands.h"
+#include "painting.h"
 #include "toplevel.h"
 
 #include <string>
@@ -63,6 +64,13 @@ int cmd_wait_gone(const Invocation& call) {
             throw Failure("window \"" + utf8(call.args[0]) + "\" still there at the timeout");
         Sleep(poll_interval_ms);
     }
+    return 0;
+}
+
+int cmd_painted(const Invocation& call) {
+    require_args(call, 1, "painted TITLE");
+    const Deadline deadline(call.timeout_ms);
+    wait_painted(wait_top_level(call.args[0], deadline), deadline);
     return 0;
 }
 
