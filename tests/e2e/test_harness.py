@@ -14,6 +14,8 @@ REG_KEY = "Software\\QXSetupE2E"
 # Longer than the driver used to allow a box for its painting, a fixed 2 s, which a slow
 # (emulated) program overran.
 PAINTED_LATE_MS = 3000
+# Past the 5 s after which the system counts a thread that takes no message as not responding.
+NOT_RESPONDING_MS = 6000
 
 
 class RegistryTest(unittest.TestCase):
@@ -223,10 +225,11 @@ class MessageBoxTest(unittest.TestCase):
     def tearDownClass(cls):
         cls.prefix.close()
 
-    def show(self, style, text, paint_delay_ms=None):
-        """paint_delay_ms: how long the box stays shown before it is first painted."""
-        delay = [] if paint_delay_ms is None else [str(paint_delay_ms)]
-        box = self.prefix.start(self.driver_exe, args=["show-box", style, text, *delay])
+    def show(self, style, text, hold_ms=0, paint_ms=0, busy_ms=0):
+        """As a slow program shows a box: before it, its thread takes no message for busy_ms;
+        once it is shown, for hold_ms; then its first paint takes paint_ms."""
+        box = self.prefix.start(self.driver_exe, args=[
+            "show-box", style, text, str(hold_ms), str(paint_ms), str(busy_ms)])
         self.addCleanup(box.kill)
         return box
 
@@ -256,16 +259,18 @@ class MessageBoxTest(unittest.TestCase):
                 self.assertEqual(box.wait(), 1)
                 self.prefix.driver("wait-gone", "Setup")
 
-    def test_a_box_painted_late_is_read_once_painted(self):
-        # As a slow (emulated) program shows a box and paints it seconds later.
-        box = self.show("MB_OK|MB_ICONWARNING", "迟到的绘制", paint_delay_ms=PAINTED_LATE_MS)
+    def test_a_box_shown_late_and_painted_later_is_read_once_painted(self):
+        # As an emulated program shows its box after waiting for a hung Excel, when the system
+        # counts it as not responding, and paints it seconds later.
+        box = self.show("MB_OK|MB_ICONWARNING", "迟到的绘制", hold_ms=1000,
+                        paint_ms=PAINTED_LATE_MS, busy_ms=NOT_RESPONDING_MS)
         self.assertEqual(self.prefix.driver_json("box", "Setup")["icon"], "warning")
         self.prefix.driver("press", "Setup", 1)
         self.assertEqual(box.wait(), 1)
 
     def test_a_screenshot_after_painted_shows_what_was_painted(self):
         text = "截图里看得见的字：甲乙丙丁戊己庚辛壬癸"
-        box = self.show("MB_OK", text, paint_delay_ms=PAINTED_LATE_MS)
+        box = self.show("MB_OK", text, paint_ms=PAINTED_LATE_MS)
         self.prefix.driver("painted", "Setup")
         info = self.prefix.driver_json("window", "Setup")
         rect = info["rect"]

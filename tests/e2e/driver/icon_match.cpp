@@ -70,7 +70,7 @@ std::string identify_box_icon(HWND box, const Deadline& deadline) {
     if (!holder || !IsWindowVisible(holder))
         return "none";
     DWORD_PTR icon = 0;
-    if (!SendMessageTimeoutW(holder, STM_GETICON, 0, 0, SMTO_ABORTIFHUNG, deadline.remaining_ms(),
+    if (!SendMessageTimeoutW(holder, STM_GETICON, 0, 0, SMTO_NORMAL, deadline.remaining_ms(),
                              &icon))
         return "unknown";
     if (!icon)

@@ -85,24 +85,34 @@ int default_button(HWND box, const std::vector<int>& buttons, const Deadline& de
             return id;
     }
     DWORD_PTR reply = 0;
-    if (SendMessageTimeoutW(box, DM_GETDEFID, 0, 0, SMTO_ABORTIFHUNG, deadline.remaining_ms(),
-                            &reply) &&
+    if (SendMessageTimeoutW(box, DM_GETDEFID, 0, 0, SMTO_NORMAL, deadline.remaining_ms(), &reply) &&
         HIWORD(reply) == DC_HASDEFID &&
         std::find(buttons.begin(), buttons.end(), LOWORD(reply)) != buttons.end())
         return LOWORD(reply);
     return 0;
 }
 
-// How long the box's first paint is held back (show-box's PAINT_DELAY_MS), as a slow program
-// leaves a box shown and not yet painted.
-DWORD paint_delay_ms = 0;
+// show-box's holds, as a slow program shows and paints a box: once the box is shown, its
+// thread takes no message for hold_ms; then its first paint takes paint_ms.
+DWORD hold_ms = 0;
+DWORD paint_ms = 0;
 
-LRESULT CALLBACK hold_back_first_paint(int code, WPARAM removal, LPARAM param) {
+LRESULT CALLBACK hold_once_shown(int code, WPARAM from_this_thread, LPARAM param) {
+    const auto* call = reinterpret_cast<const CWPRETSTRUCT*>(param);
+    if (code == HC_ACTION && call->message == WM_WINDOWPOSCHANGED && hold_ms &&
+        (reinterpret_cast<const WINDOWPOS*>(call->lParam)->flags & SWP_SHOWWINDOW) &&
+        class_of(call->hwnd) == box_class) {
+        Sleep(hold_ms);
+        hold_ms = 0;
+    }
+    return CallNextHookEx(nullptr, code, from_this_thread, param);
+}
+
+LRESULT CALLBACK slow_first_paint(int code, WPARAM removal, LPARAM param) {
     const auto* message = reinterpret_cast<const MSG*>(param);
-    if (code == HC_ACTION && removal == PM_REMOVE && message->message == WM_PAINT &&
-        paint_delay_ms) {
-        Sleep(paint_delay_ms);
-        paint_delay_ms = 0;
+    if (code == HC_ACTION && removal == PM_REMOVE && message->message == WM_PAINT && paint_ms) {
+        Sleep(paint_ms);
+        paint_ms = 0;
     }
     return CallNextHookEx(nullptr, code, removal, param);
 }
@@ -140,14 +150,29 @@ int cmd_press(const Invocation& call) {
     return 0;
 }
 
+// show-box STYLE TEXT [HOLD_MS [PAINT_MS [BUSY_MS]]]. BUSY_MS: before the box, its thread
+// takes no message for that long, as a program that waited for a hung Excel; past 5 s the
+// system counts it as not responding until it takes one again.
 int cmd_show_box(const Invocation& call) {
-    if (call.args.size() != 2 && call.args.size() != 3)
-        throw Failure("usage: qxdriver show-box STYLE TEXT [PAINT_DELAY_MS]");
-    paint_delay_ms = call.args.size() == 3 ? static_cast<DWORD>(parse_number(call.args[2])) : 0;
-    const qxtools::UniqueHook hook(
-        SetWindowsHookExW(WH_GETMESSAGE, hold_back_first_paint, nullptr, GetCurrentThreadId()));
-    if (!hook)
+    if (call.args.size() < 2 || call.args.size() > 5)
+        throw Failure("usage: qxdriver show-box STYLE TEXT [HOLD_MS [PAINT_MS [BUSY_MS]]]");
+    const auto number = [&](size_t index) {
+        return call.args.size() > index ? static_cast<DWORD>(parse_number(call.args[index])) : 0;
+    };
+    hold_ms = number(2);
+    paint_ms = number(3);
+    const DWORD busy_ms = number(4);
+    const qxtools::UniqueHook holding(
+        SetWindowsHookExW(WH_CALLWNDPROCRET, hold_once_shown, nullptr, GetCurrentThreadId()));
+    const qxtools::UniqueHook painting(
+        SetWindowsHookExW(WH_GETMESSAGE, slow_first_paint, nullptr, GetCurrentThreadId()));
+    if (!holding || !painting)
         throw Failure("SetWindowsHookExW failed: " + win32_error_text(GetLastError()));
+    // Its last look at its messages before the box: from here on it is busy (and, having
+    // looked, no longer a program that has yet to start up).
+    MSG message;
+    PeekMessageW(&message, nullptr, 0, 0, PM_NOREMOVE);
+    Sleep(busy_ms);
     const int answer =
         MessageBoxW(nullptr, call.args[1].c_str(), L"Setup", parse_style(call.args[0]));
     if (answer == 0)

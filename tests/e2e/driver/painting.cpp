@@ -23,7 +23,7 @@ bool paint_pending(HWND hwnd) {
 bool through_message_loop(HWND hwnd, const Deadline& deadline) {
     for (int round = 0; round < 2; ++round) {
         DWORD_PTR ignored = 0;
-        if (!SendMessageTimeoutW(hwnd, WM_NULL, 0, 0, SMTO_ABORTIFHUNG, deadline.remaining_ms(),
+        if (!SendMessageTimeoutW(hwnd, WM_NULL, 0, 0, SMTO_NORMAL, deadline.remaining_ms(),
                                  &ignored))
             return false;
     }
