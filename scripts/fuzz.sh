@@ -17,7 +17,7 @@ else
     exit 2
 fi
 
-scripts/install-prerequisites.sh
+scripts/install-prerequisites.sh --packages-only
 cmake --preset sanitize >/dev/null
 cmake --build --preset sanitize --target command_line_fuzzer >/dev/null
 

@@ -31,7 +31,8 @@ addin=$(absolute "${QXSETUP_ADDIN:-}")
 workbook=$(absolute "${QXSETUP_WORKBOOK:-}")
 
 cd "$(dirname "$0")/.."
-scripts/install-prerequisites.sh
+# A build runs no 32-bit code: how this machine would run it is left as it is.
+scripts/install-prerequisites.sh --packages-only
 
 git rev-parse --verify -q HEAD >/dev/null || fail "not a git checkout with a commit: a release is built from a commit"
 changes=$(git status --porcelain)
@@ -233,7 +234,7 @@ Rebuild it for the "As built" hash, on Debian 12 with these packages:
 $toolchain
 
     git clone <the QXSetup repository> qxsetup && cd qxsetup && git checkout $commit
-    scripts/install-prerequisites.sh
+    scripts/install-prerequisites.sh --packages-only
     SOURCE_DATE_EPOCH=$pe_time_stamp cmake --preset i686 && cmake --build --preset i686
     sha256sum build/i686/QXSetup.exe
 $unsigning$package_rebuild
