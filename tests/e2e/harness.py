@@ -4,12 +4,14 @@ as 64-bit Windows is), the qxdriver helper, and the stand-in Excel servers.
 Paths come from the environment CTest sets: QXSETUP_DRIVER, QXSETUP_E2E_TOOLS_64 and
 QXSETUP_E2E_TOOLS_32 (the folders of each bitness's stand-in Excel and planted DLL),
 QXSETUP_E2E_TEMPLATE, QXSETUP_E2E_WORK. DISPLAY must name a running X
-server (Xvfb).
+server: own_display() starts one of the process's own (Xvfb).
 """
 
+import contextlib
 import functools
 import json
 import os
+import select
 import shutil
 import struct
 import subprocess
@@ -71,10 +73,56 @@ def require_display():
     display = os.environ.get("DISPLAY")
     if not display:
         raise HarnessError(
-            "DISPLAY is not set: run the tests under "
-            'xvfb-run -a -s "-screen 0 1280x1024x24"'
+            "DISPLAY is not set: run the tests through run_module.py, which starts an X "
+            'server, or under xvfb-run -a -s "-screen 0 1280x1024x24"'
         )
     return display
+
+
+@contextlib.contextmanager
+def own_display():
+    """An X server (Xvfb) for this process and the programs it starts, named in DISPLAY until
+    the block ends. Xvfb takes the first free display number itself."""
+    read, write = os.pipe()
+    try:
+        xvfb = subprocess.Popen(
+            ["/usr/bin/Xvfb", "-displayfd", str(write), "-screen", "0", "1280x1024x24",
+             "-nolisten", "tcp"],
+            pass_fds=(write,), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL)
+    finally:
+        os.close(write)
+    try:
+        number = b""
+        while not number.endswith(b"\n"):
+            ready, _, _ = select.select([read], [], [], WAIT)
+            chunk = os.read(read, 16) if ready else b""
+            if not chunk:
+                raise HarnessError("Xvfb did not say which display it took (exit code %s)"
+                                   % xvfb.poll())
+            number += chunk
+        previous = os.environ.get("DISPLAY")
+        os.environ["DISPLAY"] = ":" + number.decode().strip()
+        try:
+            yield os.environ["DISPLAY"]
+        finally:
+            if previous is None:
+                os.environ.pop("DISPLAY", None)
+            else:
+                os.environ["DISPLAY"] = previous
+    finally:
+        os.close(read)
+        xvfb.terminate()
+        xvfb.wait(WAIT)
+
+
+def twin_asked():
+    """Whether the person running the tests asked for the 64-bit twin in place of the shipped
+    32-bit file (QXSETUP_E2E=twin)."""
+    value = os.environ.get("QXSETUP_E2E", "")
+    if value not in ("", "shipped", "twin"):
+        raise HarnessError("QXSETUP_E2E is shipped or twin, not %r" % value)
+    return value == "twin"
 
 
 def pe_bits(path):

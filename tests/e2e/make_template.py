@@ -22,7 +22,8 @@ def main(argv):
     runs = os.path.join(harness.required_env("QXSETUP_E2E_WORK"), harness.PROGRAM_RUNS)
     if os.path.exists(runs):
         os.remove(runs)
-    path = harness.make_template(argv[1])
+    with harness.own_display():
+        path = harness.make_template(argv[1])
     print("template ready at %s in %.1f s" % (path, time.monotonic() - started))
     return 0
 
