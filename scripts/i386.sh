@@ -1,6 +1,6 @@
 # How this machine runs 32-bit x86 (i386) code, told by running a tiny i386 program of our own
 # rather than guessed from uname: kernels built for x86_64 may or may not run it. Sourced by
-# install-prerequisites.sh, test.sh and demo.sh.
+# install-prerequisites.sh and test.sh.
 
 # binfmt_misc's name for the entry that hands i386 programs to qemu.
 I386_ENTRY=qxsetup-i386
