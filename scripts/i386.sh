@@ -1,9 +1,13 @@
+# shellcheck shell=bash
 # How this machine runs 32-bit x86 (i386) code, told by running a tiny i386 program of our own
 # rather than guessed from uname: kernels built for x86_64 may or may not run it. Sourced by
 # install-prerequisites.sh and test.sh.
 
-# binfmt_misc's name for the entry that hands i386 programs to qemu.
+# binfmt_misc's name for the entry that hands i386 programs to qemu, and where binfmt_misc is
+# (both for the scripts that source this).
+# shellcheck disable=SC2034
 I386_ENTRY=qxsetup-i386
+# shellcheck disable=SC2034
 I386_BINFMT=/proc/sys/fs/binfmt_misc
 
 # Writes a 96-byte static i386 ELF that exits with 42 to $1. With $2 = padded, the last byte of
@@ -12,17 +16,20 @@ I386_BINFMT=/proc/sys/fs/binfmt_misc
 # therefore reaches the kernel itself whatever is registered; the plain one runs as any i386
 # program here does.
 i386_write_probe() {
-    local pad='\x00'
-    [[ ${2:-} == padded ]] && pad='\x01'
-    # ELF header: 32-bit, little-endian, an executable for the i386, one program header.
-    printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00'"$pad" >"$1"
-    printf '\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00' >>"$1"
-    printf '\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00' >>"$1"
-    # One loaded segment, the whole file at 0x08048000, readable and executable.
-    printf '\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08' >>"$1"
-    printf '\x60\x00\x00\x00\x60\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00' >>"$1"
-    # mov ebx, 42; mov eax, 1 (exit); int 0x80
-    printf '\xbb\x2a\x00\x00\x00\xb8\x01\x00\x00\x00\xcd\x80' >>"$1"
+    local pad=00
+    [[ ${2:-} == padded ]] && pad=01
+    {
+        # ELF header: 32-bit, little-endian, an executable for the i386, one program header.
+        printf '\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00'
+        printf '%b' "\\x$pad"
+        printf '\x02\x00\x03\x00\x01\x00\x00\x00\x54\x80\x04\x08\x34\x00\x00\x00'
+        printf '\x00\x00\x00\x00\x00\x00\x00\x00\x34\x00\x20\x00\x01\x00\x00\x00\x00\x00\x00\x00'
+        # One loaded segment, the whole file at 0x08048000, readable and executable.
+        printf '\x01\x00\x00\x00\x00\x00\x00\x00\x00\x80\x04\x08\x00\x80\x04\x08'
+        printf '\x60\x00\x00\x00\x60\x00\x00\x00\x05\x00\x00\x00\x00\x10\x00\x00'
+        # mov ebx, 42; mov eax, 1 (exit); int 0x80
+        printf '\xbb\x2a\x00\x00\x00\xb8\x01\x00\x00\x00\xcd\x80'
+    } >"$1"
     chmod +x "$1"
 }
 

@@ -129,7 +129,7 @@ cannot_run() {
 
 # The installed emulator's version line ("qemu-i386 version 10.0.2 (Debian …)"); nothing if none.
 qemu_version_line() {
-    [[ -x $qemu ]] && "$qemu" --version 2>/dev/null | head -n 1 || true
+    if [[ -x $qemu ]]; then "$qemu" --version 2>/dev/null | head -n 1 || true; fi
 }
 
 # qemu before 8.0 emulates i386 code so slowly that one start of a 32-bit Windows program took
