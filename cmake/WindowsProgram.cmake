@@ -36,12 +36,13 @@ add_library(qxhost STATIC
     host/MessageBoxes.cpp
     host/OneRunAtATime.cpp
     host/SettingsStore.cpp
+    host/Sha256.cpp
     host/UserRegistry.cpp
     host/Utf8.cpp
     host/Win32Error.cpp
 )
 target_include_directories(qxhost PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(qxhost PUBLIC ole32 oleaut32)
+target_link_libraries(qxhost PUBLIC ole32 oleaut32 advapi32)
 qx_program_code(qxhost)
 qx_warnings(qxhost)
 
