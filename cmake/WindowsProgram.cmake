@@ -31,6 +31,7 @@ add_library(qxhost STATIC
     host/Environment.cpp
     host/ExcelAutomation.cpp
     host/ExcelThread.cpp
+    host/FileNames.cpp
     host/FileSystem.cpp
     host/LogFile.cpp
     host/MessageBoxes.cpp

@@ -1,9 +1,11 @@
 #include "host/FileSystem.h"
 
+#include "host/FileNames.h"
 #include "host/ScopedWin.h"
+#include "host/Sha256.h"
 #include "host/Win32Error.h"
 
-#include <algorithm>
+#include <utility>
 #include <vector>
 
 namespace qx {
@@ -85,32 +87,99 @@ OpenedFile CreateOrdinaryFile(const std::wstring& path) {
 
 } // namespace
 
+namespace {
+
+// What tells a file's bytes apart from the same file's a moment later, short of reading them
+// again: its size and when it was last written.
+struct FileState {
+    ULONGLONG size = 0;
+    FILETIME lastWrite = {};
+    bool operator==(const FileState& other) const {
+        return size == other.size && lastWrite.dwLowDateTime == other.lastWrite.dwLowDateTime &&
+               lastWrite.dwHighDateTime == other.lastWrite.dwHighDateTime;
+    }
+};
+
+Outcome<FileState> StateOf(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION information = {};
+    if (!GetFileInformationByHandle(file, &information)) {
+        return LastWin32Failure();
+    }
+    FileState state;
+    state.size = (ULONGLONG{information.nFileSizeHigh} << 32) | information.nFileSizeLow;
+    state.lastWrite = information.ftLastWriteTime;
+    return state;
+}
+
+// The source could not be read to its end as it was when the copy began: what was copied is no
+// file that ever existed whole. A security program's refusal keeps its own meaning.
+HostError SourceChanged(HostError error) {
+    error.sourceChanged = !error.quarantined;
+    return error;
+}
+
+} // namespace
+
 // Copied here rather than by CopyFileW, which gives the copy the source's attributes (a
-// read-only source from a CD or a locked-down share) and cannot flush it.
-Status CopyFileFlushed(const std::wstring& source, const std::wstring& destination) {
+// read-only source from a CD or a locked-down share) and cannot flush it. The digest is taken of
+// the very bytes written, as they are written: the add-in later found in place is compared with
+// them, and the source, on a share, may have changed or gone by then. Opened without write
+// sharing, a local source cannot change under the copy; one on a share can, when another
+// computer writes it or the connection drops: its size and last-write time, read again at the
+// end, and the count of bytes read, tell.
+Outcome<FileDigest> CopyFileFlushed(const std::wstring& source, const std::wstring& destination) {
     const UniqueFile from(OpenFileHandle(source.c_str(), GENERIC_READ, FILE_SHARE_READ,
                                          OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN));
     if (!from) {
         return LastWin32Failure();
     }
+    const auto before = StateOf(from.get());
+    if (!before) {
+        return before.error();
+    }
     const UniqueFile to(CreateOrdinaryFile(destination));
     if (!to) {
         return LastWin32Failure();
     }
+    Sha256 digest;
+    if (auto started = digest.Start(); !started) {
+        return started.error();
+    }
     constexpr DWORD kBlock = 1024 * 1024;
     std::vector<char> block(kBlock);
+    ULONGLONG copied = 0;
     for (;;) {
         DWORD read = 0;
         if (!ReadFile(from.get(), block.data(), kBlock, &read, nullptr)) {
-            return LastWin32Failure();
+            return SourceChanged(LastWin32Failure());
         }
         if (read == 0) {
-            return Flushed(to.get());
+            break;
+        }
+        copied += read;
+        if (auto added = digest.Add(block.data(), read); !added) {
+            return added.error();
         }
         if (auto written = WriteAll(to.get(), block.data(), read); !written) {
-            return written;
+            return written.error();
         }
     }
+    const auto after = StateOf(from.get());
+    if (!after) {
+        return SourceChanged(after.error());
+    }
+    if (!(after.value() == before.value()) || copied != before.value().size) {
+        // Windows' own words for a file altered from outside while it was open.
+        return SourceChanged(Win32Failure(ERROR_FILE_INVALID));
+    }
+    if (auto flushed = Flushed(to.get()); !flushed) {
+        return flushed.error();
+    }
+    auto finished = digest.Finish();
+    if (!finished) {
+        return finished.error();
+    }
+    return FileDigest{std::move(finished.value())};
 }
 
 Status WriteWholeFileFlushed(const std::wstring& path, const std::string& bytes) {
@@ -277,66 +346,64 @@ OpenedFile OpenToCompare(const std::wstring& path) {
                           FILE_FLAG_SEQUENTIAL_SCAN);
 }
 
-// Fills `block` from the file; fewer bytes only at its end.
-Outcome<DWORD> ReadBlock(HANDLE file, std::vector<char>& block) {
-    DWORD filled = 0;
-    while (filled < block.size()) {
+Outcome<FileDigest> DigestOfFile(HANDLE file) {
+    Sha256 digest;
+    if (auto started = digest.Start(); !started) {
+        return started.error();
+    }
+    constexpr DWORD kBlock = 256 * 1024;
+    std::vector<char> block(kBlock);
+    for (;;) {
         DWORD read = 0;
-        if (!ReadFile(file, block.data() + filled, static_cast<DWORD>(block.size() - filled), &read,
-                      nullptr)) {
+        if (!ReadFile(file, block.data(), kBlock, &read, nullptr)) {
             return LastWin32Failure();
         }
         if (read == 0) {
             break;
         }
-        filled += read;
+        if (auto added = digest.Add(block.data(), read); !added) {
+            return added.error();
+        }
     }
-    return filled;
+    auto finished = digest.Finish();
+    if (!finished) {
+        return finished.error();
+    }
+    return FileDigest{std::move(finished.value())};
 }
 
 } // namespace
 
-Outcome<bool> SameBytesAfterScan(const std::wstring& first, const std::wstring& second) {
-    // A security program scans a file as it is closed, and takes one it distrusts away a moment
-    // later; the rename that put the add-in in place was that close.
+Outcome<bool> SameBytesAfterScan(const std::wstring& path, const FileDigest& staged) {
+    // A resident security program looks at a file as it is closed or renamed into place, and
+    // takes away one it distrusts a moment later; the rename that put the add-in in place was
+    // that moment. Half a second is long enough for such a program to have read a file of an
+    // add-in's size (kilobytes) and acted on it, and short enough that nobody waits for it on
+    // every install. One still reading it then holds it open without sharing it: the retry
+    // below waits for that.
     constexpr DWORD kScanMs = 500;
+    // A scan of an add-in lasts well under a second; a file still held two seconds on is held
+    // by something that is not finishing a scan, and the read-back fails truthfully (sharing
+    // violation) instead of waiting on. Looked at again every 50 ms, the add-in is compared
+    // soon after the scanner lets go.
+    constexpr DWORD kHeldAtMostMs = 2000;
+    constexpr DWORD kLookAgainMs = 50;
     Sleep(kScanMs);
-    const UniqueFile a(OpenToCompare(first));
-    if (!a) {
-        return LastWin32Failure();
-    }
-    const UniqueFile b(OpenToCompare(second));
-    if (!b) {
-        return LastWin32Failure();
-    }
-    LARGE_INTEGER sizeA = {};
-    LARGE_INTEGER sizeB = {};
-    if (!GetFileSizeEx(a.get(), &sizeA) || !GetFileSizeEx(b.get(), &sizeB)) {
-        return LastWin32Failure();
-    }
-    if (sizeA.QuadPart != sizeB.QuadPart) {
-        return false;
-    }
-    constexpr DWORD kBlock = 256 * 1024;
-    std::vector<char> blockA(kBlock);
-    std::vector<char> blockB(kBlock);
-    for (;;) {
-        const auto readA = ReadBlock(a.get(), blockA);
-        if (!readA) {
-            return readA.error();
+    const DWORD since = GetTickCount();
+    UniqueFile file(OpenToCompare(path));
+    while (!file) {
+        const DWORD error = GetLastError();
+        if (error != ERROR_SHARING_VIOLATION || GetTickCount() - since >= kHeldAtMostMs) {
+            return Win32Failure(error);
         }
-        const auto readB = ReadBlock(b.get(), blockB);
-        if (!readB) {
-            return readB.error();
-        }
-        if (readA.value() != readB.value() ||
-            !std::equal(blockA.begin(), blockA.begin() + readA.value(), blockB.begin())) {
-            return false;
-        }
-        if (readA.value() < kBlock) {
-            return true;
-        }
+        Sleep(kLookAgainMs);
+        file.reset(OpenToCompare(path));
     }
+    const auto found = DigestOfFile(file.get());
+    if (!found) {
+        return found.error();
+    }
+    return found.value() == staged;
 }
 
 // A folder opened for writing, as a folder only opens with backup semantics; flushing it writes
@@ -363,55 +430,14 @@ Outcome<bool> FileExistsAt(const std::wstring& path) {
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-namespace {
-
-// The long form of a path that exists (a user folder "LINXIA~1" as "Lin Xiaoming"), so that
-// one folder spelled two ways compares equal; the path as given where it cannot be expanded.
-std::wstring LongPathOf(const std::wstring& path) {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        const DWORD length =
-            GetLongPathNameW(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) {
-            return path;
-        }
-        if (length < buffer.size()) {
-            return std::wstring(buffer.data(), length);
-        }
-        buffer.resize(length);
-    }
-}
-
-// A drive root keeps its separator ("C:\").
-std::wstring WithoutTrailingSeparator(std::wstring path) {
-    while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) {
-        path.pop_back();
-    }
-    return path;
-}
-
-// As Windows compares file names: case-insensitively, letter by letter, in any script.
-bool SameFileName(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
-                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
-
-} // namespace
-
 Outcome<bool> IsInsideTemporaryFolder(const std::wstring& folder) {
     wchar_t temporary[MAX_PATH + 1] = {};
     const DWORD length = GetTempPathW(MAX_PATH + 1, temporary);
     if (length == 0 || length > MAX_PATH) {
         return LastWin32Failure();
     }
-    const std::wstring parent = LongPathOf(WithoutTrailingSeparator({temporary, length}));
-    const std::wstring inside = WithoutTrailingSeparator(LongPathOf(folder));
-    if (inside.size() < parent.size() || !SameFileName(inside.substr(0, parent.size()), parent)) {
-        return false;
-    }
     // A sibling such as "Temp2" is not inside "Temp".
-    return inside.size() == parent.size() || parent.back() == L'\\' ||
-           inside[parent.size()] == L'\\';
+    return LongLocationCovers(LongFormOf({temporary, length}), LongFormOf(folder), true);
 }
 
 Outcome<std::wstring> RunningProgramFolder() {

@@ -6,6 +6,11 @@ namespace qx {
 
 namespace {
 
+// Windows' numbers for a file a security program refused or removed; mingw-w64's headers lack
+// their names.
+constexpr DWORD kVirusInfected = 225; // ERROR_VIRUS_INFECTED
+constexpr DWORD kVirusDeleted = 226;  // ERROR_VIRUS_DELETED
+
 // Some numbers (many HRESULTs) have no system text; the number still lets support help.
 std::wstring DescribeError(DWORD number) {
     std::wstring text = SystemErrorText(number);
@@ -34,6 +39,8 @@ HostError Win32Failure(DWORD number) {
     error.number = number;
     error.description = DescribeError(number);
     error.notFound = number == ERROR_FILE_NOT_FOUND || number == ERROR_PATH_NOT_FOUND;
+    // What a security program answers for a file it refuses to let be opened, or has removed.
+    error.quarantined = number == kVirusInfected || number == kVirusDeleted;
     return error;
 }
 
