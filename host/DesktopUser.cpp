@@ -3,6 +3,8 @@
 #include "host/ScopedWin.h"
 #include "host/Win32Error.h"
 
+#include <sddl.h>
+
 #include <vector>
 
 namespace qx {
@@ -35,6 +37,19 @@ Outcome<UserSidBuffer> UserOfProcess(HANDLE process) {
 }
 
 } // namespace
+
+Outcome<std::wstring> OwnUserSid() {
+    const auto own = UserOfProcess(GetCurrentProcess());
+    if (!own) {
+        return own.error();
+    }
+    wchar_t* text = nullptr;
+    if (!ConvertSidToStringSidW(SidOf(own.value()), &text)) {
+        return LastWin32Failure();
+    }
+    const UniqueLocalMemory<wchar_t> owner(text);
+    return std::wstring(text);
+}
 
 Outcome<bool> RunsAsDesktopUser() {
     const auto own = UserOfProcess(GetCurrentProcess());
