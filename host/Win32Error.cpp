@@ -58,9 +58,10 @@ HostError ComFailure(HRESULT result) {
     HostError error;
     error.number = static_cast<std::uint32_t>(result);
     error.description = DescribeError(static_cast<DWORD>(result));
-    // A call still rejected once its deadline passed did not get an answer in time either.
+    // A call still rejected once its deadline passed did not get an answer in time either, and
+    // one the message filter withdrew at the deadline may still reach Excel and happen there.
     error.timedOut = result == RPC_E_TIMEOUT || result == RPC_E_CALL_REJECTED ||
-                     result == RPC_E_SERVERCALL_RETRYLATER;
+                     result == RPC_E_SERVERCALL_RETRYLATER || result == RPC_E_CALL_CANCELED;
     return error;
 }
 
