@@ -28,7 +28,6 @@ add_library(qxhost STATIC
     host/Automation.cpp
     host/CallDeadline.cpp
     host/DesktopUser.cpp
-    host/Environment.cpp
     host/ExcelAutomation.cpp
     host/ExcelThread.cpp
     host/FileNames.cpp
@@ -37,7 +36,6 @@ add_library(qxhost STATIC
     host/MessageBoxes.cpp
     host/OneRunAtATime.cpp
     host/SettingsStore.cpp
-    host/Sha256.cpp
     host/UserRegistry.cpp
     host/Utf8.cpp
     host/Win32Error.cpp

@@ -38,17 +38,15 @@ Outcome<UserSidBuffer> UserOfProcess(HANDLE process) {
 
 } // namespace
 
-Outcome<std::wstring> OwnUserSid() {
+bool AppendOwnUserSid(std::wstring& text) {
     const auto own = UserOfProcess(GetCurrentProcess());
-    if (!own) {
-        return own.error();
+    wchar_t* sid = nullptr;
+    if (!own || !ConvertSidToStringSidW(SidOf(own.value()), &sid)) {
+        return false;
     }
-    wchar_t* text = nullptr;
-    if (!ConvertSidToStringSidW(SidOf(own.value()), &text)) {
-        return LastWin32Failure();
-    }
-    const UniqueLocalMemory<wchar_t> owner(text);
-    return std::wstring(text);
+    const UniqueLocalMemory<wchar_t> owner(sid);
+    text += sid;
+    return true;
 }
 
 Outcome<bool> RunsAsDesktopUser() {

@@ -10,7 +10,8 @@ namespace qx {
 // process. Fails when it cannot tell (no shell yet, as in a logon script).
 Outcome<bool> RunsAsDesktopUser();
 
-// The SID of the account this process runs as, as text ("S-1-5-21-…").
-Outcome<std::wstring> OwnUserSid();
+// Appends the SID of the account this process runs as, as text ("S-1-5-21-…"); false, and
+// nothing appended, when it cannot be read.
+bool AppendOwnUserSid(std::wstring& text);
 
 } // namespace qx

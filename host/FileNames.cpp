@@ -1,16 +1,15 @@
 #include "host/FileNames.h"
 
-#include "host/Environment.h"
 #include "host/Win32Error.h"
-
-#include <vector>
 
 namespace qx {
 
 namespace {
 
-bool IsSeparator(wchar_t c) {
-    return c == L'\\' || c == L'/';
+bool SameNames(const wchar_t* first, std::size_t firstSize, const wchar_t* second,
+               std::size_t secondSize) {
+    return CompareStringOrdinal(first, static_cast<int>(firstSize), second,
+                                static_cast<int>(secondSize), TRUE) == CSTR_EQUAL;
 }
 
 // Windows takes "/" for "\"; a folder named with a trailing separator is the same folder. A
@@ -27,107 +26,67 @@ std::wstring Tidied(std::wstring path) {
     return path;
 }
 
-// The long form of a path that exists; "" when it does not (or cannot be looked at).
-std::wstring LongPathIfThere(const std::wstring& path) {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        const DWORD length =
-            GetLongPathNameW(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) {
-            return std::wstring();
+// Windows' longest path, with its terminating NUL.
+constexpr DWORD kLongestPath = 32768;
+
+// A %NAME% that ExpandEnvironmentStringsW left as written, as it leaves a variable the run lacks.
+// Text between two "%" that holds a separator is part of a path ("C:\100%\a%b"), not a name.
+bool LeftUnexpanded(const wchar_t* text) {
+    const wchar_t* opening = nullptr;
+    for (; *text != L'\0'; ++text) {
+        if (*text == L'\\' || *text == L'/') {
+            opening = nullptr;
+        } else if (*text == L'%') {
+            if (opening && text > opening + 1) {
+                return true;
+            }
+            opening = text;
         }
-        if (length < buffer.size()) {
-            return std::wstring(buffer.data(), length);
-        }
-        buffer.resize(length);
     }
+    return false;
 }
 
-bool NamesAVariable(const std::wstring& name) {
-    if (name.empty()) {
-        return false;
+// `path` with its environment variables expanded, by its long names: 0, or why not.
+DWORD ExpandedLongForm(const std::wstring& path, std::wstring& longForm) {
+    wchar_t expanded[kLongestPath];
+    const DWORD length = ExpandEnvironmentStringsW(path.c_str(), expanded, kLongestPath);
+    if (length == 0 || length > kLongestPath) {
+        return length == 0 ? GetLastError() : ERROR_FILENAME_EXCED_RANGE;
     }
-    for (const wchar_t c : name) {
-        if (IsSeparator(c)) {
-            return false;
-        }
+    if (LeftUnexpanded(expanded)) {
+        return ERROR_ENVVAR_NOT_FOUND;
     }
-    return true;
-}
-
-// The first %NAME% in `text` that this run's environment lacks, read as ExpandEnvironmentStringsW
-// reads it: a name it finds is replaced and skipped whole; one it does not find is left in
-// place, and its closing "%" may open the next. "" when there is none. Text between two "%" that
-// holds a separator is part of a path ("C:\100%\a%b"), not a name.
-std::wstring MissingVariableIn(const std::wstring& text) {
-    std::size_t at = text.find(L'%');
-    while (at != std::wstring::npos) {
-        const std::size_t closing = text.find(L'%', at + 1);
-        if (closing == std::wstring::npos) {
-            break;
-        }
-        const std::wstring name = text.substr(at + 1, closing - at - 1);
-        if (!name.empty() && GetEnvironmentVariableW(name.c_str(), nullptr, 0) != 0) {
-            at = text.find(L'%', closing + 1);
-            continue;
-        }
-        if (NamesAVariable(name)) {
-            return name;
-        }
-        at = closing;
-    }
-    return std::wstring();
-}
-
-Outcome<std::wstring> ExpandedLongForm(const std::wstring& path) {
-    if (const std::wstring missing = MissingVariableIn(path); !missing.empty()) {
-        HostError error = Win32Failure(ERROR_ENVVAR_NOT_FOUND);
-        // One line for the log, naming what is missing.
-        while (!error.description.empty() &&
-               (error.description.back() == L'\n' || error.description.back() == L'\r')) {
-            error.description.pop_back();
-        }
-        error.description += L" (%" + missing + L"%)";
-        return error;
-    }
-    const auto expanded = ExpandEnvironmentText(path);
-    if (!expanded) {
-        return expanded.error();
-    }
-    return LongFormOf(expanded.value());
+    longForm = LongFormOf(expanded);
+    return 0;
 }
 
 } // namespace
 
 bool SameFileNames(const std::wstring& first, const std::wstring& second) {
-    return CompareStringOrdinal(first.data(), static_cast<int>(first.size()), second.data(),
-                                static_cast<int>(second.size()), TRUE) == CSTR_EQUAL;
+    return SameNames(first.data(), first.size(), second.data(), second.size());
 }
 
 std::wstring LongFormOf(const std::wstring& path) {
-    std::wstring there = Tidied(path);
-    std::wstring rest;
-    for (;;) {
-        if (const std::wstring found = Tidied(LongPathIfThere(there)); !found.empty()) {
-            // A root keeps its separator, and the rest begins with one.
-            return found.back() == L'\\' && !rest.empty() ? found + rest.substr(1) : found + rest;
-        }
-        const std::size_t cut = there.find_last_of(L'\\');
-        // Nothing of it is there: not even a drive's root, or a server's share.
-        if (cut == std::wstring::npos || cut < 2) {
-            return Tidied(path);
-        }
-        if (cut == 2 && there[1] == L':') {
-            if (there.size() == 3) {
-                return Tidied(path);
-            }
-            rest = there.substr(cut) + rest;
-            there.erase(cut + 1);
-            continue;
-        }
-        rest = there.substr(cut) + rest;
-        there.erase(cut);
+    const std::wstring whole = Tidied(path);
+    if (whole.size() >= kLongestPath) {
+        return whole;
     }
+    wchar_t head[kLongestPath];
+    wchar_t found[kLongestPath];
+    // The whole path, then each leading part, ending at a separator, until one is there.
+    for (std::size_t end = whole.size(); end != std::wstring::npos && end > 0;
+         end = whole.rfind(L'\\', end - 1)) {
+        // A drive's root is looked up with its separator ("C:\").
+        const std::size_t kept = end == 2 && whole[1] == L':' ? 3 : end;
+        head[whole.copy(head, kept)] = L'\0';
+        const DWORD length = GetLongPathNameW(head, found, kLongestPath);
+        if (length != 0 && length < kLongestPath) {
+            // Looked up without a trailing separator, a part comes back without one; a root
+            // comes back with its own, and the rest then begins after it.
+            return std::wstring(found, length) + (whole.c_str() + kept);
+        }
+    }
+    return whole;
 }
 
 bool LongLocationCovers(const std::wstring& location, const std::wstring& folder,
@@ -136,7 +95,7 @@ bool LongLocationCovers(const std::wstring& location, const std::wstring& folder
         return true;
     }
     if (!withSubfolders || folder.size() <= location.size() || location.empty() ||
-        !SameFileNames(folder.substr(0, location.size()), location)) {
+        !SameNames(folder.data(), location.size(), location.data(), location.size())) {
         return false;
     }
     // Only at a separator: "XLSTA" does not cover "XLSTART". A root ("C:\") ends in one.
@@ -145,15 +104,16 @@ bool LongLocationCovers(const std::wstring& location, const std::wstring& folder
 
 Outcome<bool> LocationCovers(const std::wstring& location, const std::wstring& folder,
                              bool withSubfolders) {
-    const auto longLocation = ExpandedLongForm(location);
-    if (!longLocation) {
-        return longLocation.error();
+    std::wstring longLocation;
+    std::wstring longFolder;
+    DWORD error = ExpandedLongForm(location, longLocation);
+    if (error == 0) {
+        error = ExpandedLongForm(folder, longFolder);
     }
-    const auto longFolder = ExpandedLongForm(folder);
-    if (!longFolder) {
-        return longFolder.error();
+    if (error != 0) {
+        return Win32Failure(error);
     }
-    return LongLocationCovers(longLocation.value(), longFolder.value(), withSubfolders);
+    return LongLocationCovers(longLocation, longFolder, withSubfolders);
 }
 
 } // namespace qx

@@ -20,8 +20,8 @@ bool LongLocationCovers(const std::wstring& location, const std::wstring& folder
                         bool withSubfolders);
 
 // The same for a trusted location as a policy writes it, and a folder: both expanded (%NAME%)
-// and made long first. Fails when either names an environment variable this run does not have
-// (the description names it), or cannot be expanded.
+// and made long first. Fails (ERROR_ENVVAR_NOT_FOUND) when either names an environment variable
+// this run does not have, or when it cannot be expanded.
 Outcome<bool> LocationCovers(const std::wstring& location, const std::wstring& folder,
                              bool withSubfolders);
 

@@ -2,9 +2,9 @@
 
 #include "host/FileNames.h"
 #include "host/ScopedWin.h"
-#include "host/Sha256.h"
 #include "host/Win32Error.h"
 
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -60,16 +60,17 @@ Outcome<std::wstring> FindOrdinaryFile(const std::wstring& path) {
 
 namespace {
 
-Status WriteAll(HANDLE file, const char* bytes, std::size_t size) {
+// False when a write fails, GetLastError() saying why.
+bool WriteAll(HANDLE file, const char* bytes, std::size_t size) {
     std::size_t done = 0;
     while (done < size) {
         DWORD written = 0;
         if (!WriteFile(file, bytes + done, static_cast<DWORD>(size - done), &written, nullptr)) {
-            return LastWin32Failure();
+            return false;
         }
         done += written;
     }
-    return Completed();
+    return true;
 }
 
 // What a rename publishes next must already be on disk: flushed, a file's size can no longer
@@ -85,37 +86,92 @@ OpenedFile CreateOrdinaryFile(const std::wstring& path) {
     return OpenFileHandle(path.c_str(), GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
 }
 
-} // namespace
-
-namespace {
-
 // What tells a file's bytes apart from the same file's a moment later, short of reading them
 // again: its size and when it was last written.
 struct FileState {
-    ULONGLONG size = 0;
-    FILETIME lastWrite = {};
-    bool operator==(const FileState& other) const {
-        return size == other.size && lastWrite.dwLowDateTime == other.lastWrite.dwLowDateTime &&
-               lastWrite.dwHighDateTime == other.lastWrite.dwHighDateTime;
-    }
+    DWORD sizeHigh;
+    DWORD sizeLow;
+    DWORD writtenHigh;
+    DWORD writtenLow;
+    bool operator==(const FileState&) const = default;
 };
 
-Outcome<FileState> StateOf(HANDLE file) {
-    BY_HANDLE_FILE_INFORMATION information = {};
+// False when it cannot be read, GetLastError() saying why.
+bool ReadState(HANDLE file, FileState& state) {
+    BY_HANDLE_FILE_INFORMATION information;
     if (!GetFileInformationByHandle(file, &information)) {
-        return LastWin32Failure();
+        return false;
     }
-    FileState state;
-    state.size = (ULONGLONG{information.nFileSizeHigh} << 32) | information.nFileSizeLow;
-    state.lastWrite = information.ftLastWriteTime;
-    return state;
+    state = {information.nFileSizeHigh, information.nFileSizeLow,
+             information.ftLastWriteTime.dwHighDateTime, information.ftLastWriteTime.dwLowDateTime};
+    return true;
 }
 
-// The source could not be read to its end as it was when the copy began: what was copied is no
-// file that ever existed whole. A security program's refusal keeps its own meaning.
-HostError SourceChanged(HostError error) {
-    error.sourceChanged = !error.quarantined;
-    return error;
+// Reads `file` to its end into its SHA-256 digest, and into `copy` when one is given: 0, or the
+// error that stopped it; `reading` tells whether that was a read of `file`. The system's own
+// provider computes the digest.
+DWORD DigestInto(HANDLE file, HANDLE copy, FileDigest& digest, bool& reading) {
+    const UniqueCryptProvider provider(AcquireHashingProvider());
+    if (!provider) {
+        return GetLastError();
+    }
+    const UniqueCryptHash hash(CreateCryptHash(provider.get(), CALG_SHA_256));
+    if (!hash) {
+        return GetLastError();
+    }
+    constexpr DWORD kBlock = 1024 * 1024;
+    const std::unique_ptr<char[]> block(new char[kBlock]);
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file, block.get(), kBlock, &got, nullptr)) {
+            reading = true;
+            return GetLastError();
+        }
+        if (got == 0) {
+            break;
+        }
+        if (!CryptHashData(hash.get(), reinterpret_cast<const BYTE*>(block.get()), got, 0) ||
+            (copy && !WriteAll(copy, block.get(), got))) {
+            return GetLastError();
+        }
+    }
+    constexpr DWORD kDigestBytes = 32;
+    digest.bytes.assign(kDigestBytes, '\0');
+    DWORD size = kDigestBytes;
+    return CryptGetHashParam(hash.get(), HP_HASHVAL, reinterpret_cast<BYTE*>(digest.bytes.data()),
+                             &size, 0)
+               ? 0
+               : GetLastError();
+}
+
+// Copies `source` to `destination` through its digest: 0, or the error that stopped it;
+// `changed` tells that the source changed, or could no longer be read, while it was copied.
+DWORD CopyDigesting(const std::wstring& source, const std::wstring& destination, FileDigest& copied,
+                    bool& changed) {
+    const UniqueFile from(OpenFileHandle(source.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN));
+    FileState before;
+    if (!from || !ReadState(from.get(), before)) {
+        return GetLastError();
+    }
+    const UniqueFile to(CreateOrdinaryFile(destination));
+    if (!to) {
+        return GetLastError();
+    }
+    if (const DWORD error = DigestInto(from.get(), to.get(), copied, changed); error != 0) {
+        return error;
+    }
+    changed = true;
+    FileState after;
+    if (!ReadState(from.get(), after)) {
+        return GetLastError();
+    }
+    if (!(after == before)) {
+        // Windows' own words for a file altered from outside while it was open.
+        return ERROR_FILE_INVALID;
+    }
+    changed = false;
+    return FlushFileBuffers(to.get()) ? 0 : GetLastError();
 }
 
 } // namespace
@@ -125,61 +181,19 @@ HostError SourceChanged(HostError error) {
 // the very bytes written, as they are written: the add-in later found in place is compared with
 // them, and the source, on a share, may have changed or gone by then. Opened without write
 // sharing, a local source cannot change under the copy; one on a share can, when another
-// computer writes it or the connection drops: its size and last-write time, read again at the
-// end, and the count of bytes read, tell.
+// computer writes it or the connection drops: a read that fails, or its size and last-write
+// time read again at the end, tell.
 Outcome<FileDigest> CopyFileFlushed(const std::wstring& source, const std::wstring& destination) {
-    const UniqueFile from(OpenFileHandle(source.c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN));
-    if (!from) {
-        return LastWin32Failure();
+    FileDigest copied;
+    bool changed = false;
+    if (const DWORD error = CopyDigesting(source, destination, copied, changed); error != 0) {
+        // Copied from a source that changed or could no longer be read, the bytes are no file
+        // that ever existed whole. A security program's refusal keeps its own meaning.
+        HostError failure = Win32Failure(error);
+        failure.sourceChanged = changed && !failure.quarantined;
+        return failure;
     }
-    const auto before = StateOf(from.get());
-    if (!before) {
-        return before.error();
-    }
-    const UniqueFile to(CreateOrdinaryFile(destination));
-    if (!to) {
-        return LastWin32Failure();
-    }
-    Sha256 digest;
-    if (auto started = digest.Start(); !started) {
-        return started.error();
-    }
-    constexpr DWORD kBlock = 1024 * 1024;
-    std::vector<char> block(kBlock);
-    ULONGLONG copied = 0;
-    for (;;) {
-        DWORD read = 0;
-        if (!ReadFile(from.get(), block.data(), kBlock, &read, nullptr)) {
-            return SourceChanged(LastWin32Failure());
-        }
-        if (read == 0) {
-            break;
-        }
-        copied += read;
-        if (auto added = digest.Add(block.data(), read); !added) {
-            return added.error();
-        }
-        if (auto written = WriteAll(to.get(), block.data(), read); !written) {
-            return written.error();
-        }
-    }
-    const auto after = StateOf(from.get());
-    if (!after) {
-        return SourceChanged(after.error());
-    }
-    if (!(after.value() == before.value()) || copied != before.value().size) {
-        // Windows' own words for a file altered from outside while it was open.
-        return SourceChanged(Win32Failure(ERROR_FILE_INVALID));
-    }
-    if (auto flushed = Flushed(to.get()); !flushed) {
-        return flushed.error();
-    }
-    auto finished = digest.Finish();
-    if (!finished) {
-        return finished.error();
-    }
-    return FileDigest{std::move(finished.value())};
+    return copied;
 }
 
 Status WriteWholeFileFlushed(const std::wstring& path, const std::string& bytes) {
@@ -187,8 +201,8 @@ Status WriteWholeFileFlushed(const std::wstring& path, const std::string& bytes)
     if (!file) {
         return LastWin32Failure();
     }
-    if (auto written = WriteAll(file.get(), bytes.data(), bytes.size()); !written) {
-        return written;
+    if (!WriteAll(file.get(), bytes.data(), bytes.size())) {
+        return LastWin32Failure();
     }
     return Flushed(file.get());
 }
@@ -346,64 +360,37 @@ OpenedFile OpenToCompare(const std::wstring& path) {
                           FILE_FLAG_SEQUENTIAL_SCAN);
 }
 
-Outcome<FileDigest> DigestOfFile(HANDLE file) {
-    Sha256 digest;
-    if (auto started = digest.Start(); !started) {
-        return started.error();
-    }
-    constexpr DWORD kBlock = 256 * 1024;
-    std::vector<char> block(kBlock);
-    for (;;) {
-        DWORD read = 0;
-        if (!ReadFile(file, block.data(), kBlock, &read, nullptr)) {
-            return LastWin32Failure();
-        }
-        if (read == 0) {
-            break;
-        }
-        if (auto added = digest.Add(block.data(), read); !added) {
-            return added.error();
-        }
-    }
-    auto finished = digest.Finish();
-    if (!finished) {
-        return finished.error();
-    }
-    return FileDigest{std::move(finished.value())};
-}
-
 } // namespace
 
 Outcome<bool> SameBytesAfterScan(const std::wstring& path, const FileDigest& staged) {
     // A resident security program looks at a file as it is closed or renamed into place, and
     // takes away one it distrusts a moment later; the rename that put the add-in in place was
-    // that moment. Half a second is long enough for such a program to have read a file of an
-    // add-in's size (kilobytes) and acted on it, and short enough that nobody waits for it on
-    // every install. One still reading it then holds it open without sharing it: the retry
-    // below waits for that.
+    // that moment. Half a second is the price every install pays, and a pause nobody notices:
+    // by then a scanner acting on the new file has opened it, and has either taken it away or
+    // changed it, or is met still reading it (below). One that acts later still, no wait short
+    // of the user's patience could catch.
     constexpr DWORD kScanMs = 500;
-    // A scan of an add-in lasts well under a second; a file still held two seconds on is held
-    // by something that is not finishing a scan, and the read-back fails truthfully (sharing
-    // violation) instead of waiting on. Looked at again every 50 ms, the add-in is compared
-    // soon after the scanner lets go.
+    // A scanner still reading the add-in holds it without sharing it. It is looked at again
+    // every 50 ms, so compared soon after the scanner lets go, for two seconds more: a file held
+    // longer is held by something that is not finishing a look at a new file, and the read-back
+    // then fails truthfully (a sharing violation) rather than keep the user waiting.
     constexpr DWORD kHeldAtMostMs = 2000;
     constexpr DWORD kLookAgainMs = 50;
     Sleep(kScanMs);
-    const DWORD since = GetTickCount();
     UniqueFile file(OpenToCompare(path));
-    while (!file) {
-        const DWORD error = GetLastError();
-        if (error != ERROR_SHARING_VIOLATION || GetTickCount() - since >= kHeldAtMostMs) {
-            return Win32Failure(error);
-        }
+    for (DWORD waited = 0;
+         !file && GetLastError() == ERROR_SHARING_VIOLATION && waited < kHeldAtMostMs;
+         waited += kLookAgainMs) {
         Sleep(kLookAgainMs);
         file.reset(OpenToCompare(path));
     }
-    const auto found = DigestOfFile(file.get());
-    if (!found) {
-        return found.error();
+    FileDigest found;
+    bool reading = false;
+    if (const DWORD error = file ? DigestInto(file.get(), nullptr, found, reading) : GetLastError();
+        error != 0) {
+        return Win32Failure(error);
     }
-    return found.value() == staged;
+    return found == staged;
 }
 
 // A folder opened for writing, as a folder only opens with backup semantics; flushing it writes

@@ -21,10 +21,13 @@ constexpr wchar_t kProcessIdName[] =
 // runs have another name. Where the account's SID cannot be read, the session's own namespace:
 // the guard then still covers every run in this session, as a guard without the SID can.
 std::wstring GuardName() {
-    if (const auto user = OwnUserSid()) {
-        return L"Global\\" + std::wstring(kMutexName) + L"." + user.value();
+    std::wstring name = kMutexName;
+    name += L'.';
+    if (AppendOwnUserSid(name)) {
+        return L"Global\\" + name;
     }
-    return L"Local\\" + std::wstring(kMutexName);
+    name.pop_back();
+    return L"Local\\" + name;
 }
 
 void UnmapView(void* view) {
