@@ -54,7 +54,9 @@ BOOL CALLBACK FindVisibleWindowOf(HWND window, LPARAM parameter) {
 } // namespace
 
 OneRunAtATime::OneRunAtATime() {
-    mutex_.reset(CreateMutexW(nullptr, TRUE, GuardName().c_str()));
+    // Named first: nothing may run between the creation and the look at its last error.
+    const std::wstring name = GuardName();
+    mutex_.reset(CreateMutexW(nullptr, TRUE, name.c_str()));
     // Access denied: the mutex exists, made by an elevated run of the same account, whose
     // security this run's token does not pass.
     const DWORD created = GetLastError();
