@@ -75,6 +75,10 @@ POLICY_LOCATION_SUBFOLDERS_READ = ("Read HKCU\\Software\\Policies\\Microsoft\\Of
                                    "\\Excel\\Security\\Trusted Locations\\Location1"
                                    "\\AllowSubfolders: 1")
 TRUSTED_VERDICT = "Trust in Excel 16.0: %s is a trusted location; the add-in's macros run"
+COVERS = "Does %s cover %s: "
+ERROR_ENVVAR_NOT_FOUND = 203
+# An environment variable the tests give the program, through Wine, which passes its own on.
+PROFILES_VARIABLE = "QXE2E_PROFILES"
 
 COMPARED = "Compare %s\\QxButton.xla with what was staged, after a security program's look: "
 SAME_AFTER_THE_LOOK = COMPARED + "the same"
@@ -254,6 +258,49 @@ class NextStartTest(unittest.TestCase):
                      TRUSTED_VERDICT % s.prefix.win_path(startup)):
             self.assertIn(line, steps)
         assert_installed(self, s)
+
+    def test_a_policy_location_by_a_variable_and_a_short_name_covers_the_folder(self):
+        s = self.s
+        # As a policy writes a location for every user: a variable for the part above the
+        # profile, and a folder by its 8.3 name.
+        short = s.prefix.driver("short-path", s.prefix.win_path(self.folders[1]))
+        above, name = short.rsplit("\\", 1)
+        self.assertNotEqual(name, os.path.basename(self.folders[1]))
+        s.prefix.env[PROFILES_VARIABLE] = above
+        self.addCleanup(s.prefix.env.pop, PROFILES_VARIABLE)
+        written = "%%%s%%\\%s" % (PROFILES_VARIABLE, name)
+        self.set_only_policy_location(written, subfolders=1)
+
+        self.assertEqual(self.run_logged("/install", "/quiet").result()["exit_code"], EXIT_DONE)
+
+        steps = self.steps()
+        for line in (COVERS % (written, self.startup) + "yes", TRUSTED_VERDICT % self.startup):
+            self.assertIn(line, steps)
+        assert_installed(self, s)
+
+    def test_a_policy_location_naming_a_variable_this_run_lacks_counts_as_covering(self):
+        s = self.s
+        written = "%QXE2E_NO_SUCH_VARIABLE%\\XLSTART"
+        self.set_only_policy_location(written, subfolders=1)
+
+        self.assertEqual(self.run_logged("/install", "/quiet").result()["exit_code"], EXIT_DONE)
+
+        steps = self.steps()
+        # Never a warning resting on a guess, and the log says why.
+        cannot_tell = COVERS % (written, self.startup) + (
+            "cannot tell (error %d: %s), so taken as covering it"
+            % (ERROR_ENVVAR_NOT_FOUND, s.prefix.describe(ERROR_ENVVAR_NOT_FOUND)))
+        for line in (cannot_tell, TRUSTED_VERDICT % self.startup):
+            self.assertIn(line, steps)
+        assert_installed(self, s)
+
+    def set_only_policy_location(self, path, subfolders):
+        """Only locations set by policy are trusted, and this is the one."""
+        s = self.s
+        s.prefix.reg_set_dword("HKCU", POLICY_COMMON_LOCATIONS, "Allow User Locations", 0)
+        s.prefix.reg_set("HKCU", POLICY_EXCEL_LOCATIONS + "\\Location1", "Path", path)
+        s.prefix.reg_set_dword("HKCU", POLICY_EXCEL_LOCATIONS + "\\Location1", "AllowSubfolders",
+                               subfolders)
 
     def test_an_addin_a_security_program_is_still_reading_is_compared_once_it_lets_go(self):
         s = self.s
