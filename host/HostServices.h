@@ -20,6 +20,14 @@ using ExcelApplicationHandle = std::unique_ptr<ExcelApplication>;
 // program stops waiting for it.
 inline constexpr unsigned kExcelAnswerLimitSeconds = 10;
 
+// What a copy wrote, as a digest of its bytes: the file later found at its place is compared with
+// it rather than with the copy's source, which may have changed or gone since.
+struct FileDigest {
+    std::string bytes;
+    bool operator==(const FileDigest& other) const { return bytes == other.bytes; }
+    bool operator!=(const FileDigest& other) const { return bytes != other.bytes; }
+};
+
 // One value of a registry key: its name and its bytes as stored.
 struct RegistryValue {
     std::wstring name;
@@ -64,9 +72,12 @@ public:
     // files and folders do not count). Fails only when the path itself is rejected.
     virtual Outcome<std::wstring> FindFile(const std::wstring& path) = 0;
     // Copies the source's bytes over whatever is at `destination`, and flushes them to disk
-    // before it completes: a completed copy survives a power cut. One that breaks off leaves
-    // part of the destination. Like Windows, may refuse a hidden or read-only destination.
-    virtual Status CopyFile(const std::wstring& source, const std::wstring& destination) = 0;
+    // before it completes: a completed copy survives a power cut. Hands back the digest of the
+    // bytes it wrote. One that breaks off leaves part of the destination. Like Windows, may
+    // refuse a hidden or read-only destination. Fails (sourceChanged) when the source changed,
+    // or could no longer be read, while it was copied (a share that dropped).
+    virtual Outcome<FileDigest> CopyFile(const std::wstring& source,
+                                         const std::wstring& destination) = 0;
     // Renames `from` to `to` in one step, replacing `to`, written through to disk before it
     // completes: whoever looks at `to` finds the old file or the new one, never a part. Fails,
     // changing nothing, when the two are on different volumes, when `to` is hidden or
@@ -97,9 +108,21 @@ public:
     // remote.
     virtual Outcome<bool> IsOnNetwork(const std::wstring& folder) = 0;
     // Waits the moment a security program takes to look at a new file and take it away, then
-    // tells whether the two files hold the same bytes. Fails (notFound) when either is gone.
-    virtual Outcome<bool> SameBytesAfterScan(const std::wstring& first,
-                                             const std::wstring& second) = 0;
+    // tells whether the file at `path` still holds the bytes `staged` digests. A scanner still
+    // holding the file (a sharing violation) is waited for a little longer. Fails (notFound)
+    // when the file is gone, (quarantined) when a security program refuses to open it.
+    virtual Outcome<bool> SameBytesAfterScan(const std::wstring& path,
+                                             const FileDigest& staged) = 0;
+    // Whether two paths are the same name as Windows compares file names: without regard to
+    // case, by the system's own upper-case rules, in every script. Nothing is resolved.
+    virtual bool SameFileName(const std::wstring& first, const std::wstring& second) = 0;
+    // Whether a trusted location, as a policy writes it (environment variables, short names,
+    // any case, with or without a trailing separator), covers `folder`: it is that folder or,
+    // `withSubfolders`, one above it. Both are expanded and taken by their long names, the part
+    // that exists where the whole does not, and compared as Windows compares file names. Fails
+    // when either cannot be resolved (an environment variable this run does not have).
+    virtual Outcome<bool> LocationCovers(const std::wstring& location, const std::wstring& folder,
+                                         bool withSubfolders) = 0;
 
     virtual Status SaveSetting(const std::wstring& application, const std::wstring& section,
                                const std::wstring& key, const std::wstring& value) = 0;
@@ -126,8 +149,6 @@ public:
     virtual Outcome<std::vector<std::wstring>> ListUserSubkeys(const std::wstring& key) = 0;
     virtual Outcome<std::vector<RegistryValue>> ListUserValues(const std::wstring& key) = 0;
     virtual Status DeleteUserValue(const std::wstring& key, const std::wstring& name) = 0;
-    // `text` with each environment variable replaced by its value, as Windows expands it.
-    virtual Outcome<std::wstring> ExpandEnvironment(const std::wstring& text) = 0;
 
     // Modal boxes titled "Setup": Yes/No with the warning icon; OK with the information icon;
     // OK with the warning icon for a failure the user must hear about.

@@ -2,12 +2,13 @@
 
 #include "host/ScopedWin.h"
 
+#include <string>
+
 namespace qx {
 
 // Real Excel takes seconds to start, with nothing on screen, and users start the program again
-// meanwhile. Held for the whole run, this lets a second start see that a run is in progress.
-// The names live in the logon session's own (Local\) namespace: another user's run elsewhere
-// on the same machine is not this user's concern.
+// meanwhile. Held for the whole run, this lets a second start of the same account see that a run
+// is in progress, in whichever session it runs; another account's run is not this user's concern.
 class OneRunAtATime {
 public:
     OneRunAtATime();
@@ -20,6 +21,8 @@ public:
     void BringOtherRunForward() const;
 
 private:
+    bool Take(const std::wstring& name, SECURITY_ATTRIBUTES* attributes);
+
     UniqueHandle mutex_;
     UniqueHandle runningProcessId_; // a small shared section that names the running process
     bool anotherRun_ = false;

@@ -1,10 +1,10 @@
 #include "installer/ExcelChecks.h"
 
 #include "installer/Messages.h"
-#include "installer/Paths.h"
 #include "installer/Text.h"
 
 #include <utility>
+#include <vector>
 
 namespace qx {
 
@@ -21,18 +21,33 @@ std::wstring Shown(const std::wstring& key, const std::wstring& name) {
     return Joined({"HKCU\\", key, name.empty() ? "" : "\\", name});
 }
 
-// As Excel keeps an item's path: lower-cased, in UTF-16, little-endian; the name with the
-// separator before it, so that another file ending in the same name does not match.
-std::string DisabledItemNeedle() {
-    std::string bytes;
-    for (wchar_t c : std::wstring(kInstalledAddinName)) {
-        if (c >= L'A' && c <= L'Z') {
-            c = static_cast<wchar_t>(c - L'A' + L'a');
+// The strings in one of Excel's disabled items: its value read as UTF-16 at even offsets, a NUL
+// ending each. Excel keeps a few numbers, then the item's path.
+std::vector<std::wstring> StringsIn(const std::string& bytes) {
+    std::vector<std::wstring> strings(1);
+    for (std::size_t at = 0; at + 1 < bytes.size(); at += 2) {
+        const auto unit = static_cast<wchar_t>(static_cast<unsigned char>(bytes[at]) |
+                                               static_cast<unsigned char>(bytes[at + 1]) << 8);
+        if (unit == L'\0') {
+            strings.emplace_back();
+        } else {
+            strings.back() += unit;
         }
-        bytes += static_cast<char>(c & 0xFF);
-        bytes += static_cast<char>((c >> 8) & 0xFF);
     }
-    return bytes;
+    return strings;
+}
+
+// Whether the item is the installed add-in's own: a string in it ends with that file's full path,
+// in any letter case, right where the string ends. An item for a file of the same name in
+// another folder, for "QxButton.xlam" or for "QxButton.xla.bak" is another file's.
+bool NamesTheFile(HostServices& host, const std::string& item, const std::wstring& path) {
+    for (const std::wstring& text : StringsIn(item)) {
+        if (text.size() >= path.size() &&
+            host.SameFileName(text.substr(text.size() - path.size()), path)) {
+            return true;
+        }
+    }
+    return false;
 }
 
 class RegistryTrustSettings final : public TrustSettings {
@@ -69,17 +84,24 @@ public:
             if (!path) {
                 continue;
             }
-            const auto expanded = host_.ExpandEnvironment(path.value());
             const auto subfolders = host_.ReadUserNumber(key, L"AllowSubfolders");
             Logged(key, L"AllowSubfolders",
                    subfolders ? Decimal(subfolders.value()) : Unread(subfolders.error()));
-            if (!expanded) {
-                host_.Log(Joined({"Expand ", path.value(), ": ", FailureText(expanded.error())}));
-                continue;
-            }
-            locations.push_back({expanded.value(), subfolders && subfolders.value() == 1});
+            locations.push_back({path.value(), subfolders && subfolders.value() == 1});
         }
         return locations;
+    }
+
+    bool Covers(const PolicyLocation& location) override {
+        const auto covers = host_.LocationCovers(location.path, folder_, location.allowSubfolders);
+        const std::wstring step = Joined({"Does ", location.path, " cover ", folder_, ": "});
+        if (!covers) {
+            host_.Log(Joined(
+                {step, "cannot tell (", ErrorText(covers.error()), "), so taken as covering it"}));
+            return true;
+        }
+        host_.Log(Joined({step, covers.value() ? "yes" : "no"}));
+        return covers.value();
     }
 
     bool FolderOnNetwork() override {
@@ -167,22 +189,27 @@ std::optional<std::wstring> UsableExcelVersion(const std::wstring& answered) {
     return answered;
 }
 
-bool ClearDisabledItems(HostServices& host, const std::wstring& version, bool onlyLook) {
+bool ClearDisabledItems(HostServices& host, const std::wstring& version,
+                        const std::wstring& installedPath, bool onlyLook) {
     const std::wstring key = Joined({kUserOffice, version, kDisabledItems});
     const auto values = host.ListUserValues(key);
     if (!values) {
-        host.Log(Joined({"Read ", Shown(key, L""), ": ",
-                         values.error().notFound ? L"none" : FailureText(values.error())}));
-        return false;
+        if (values.error().notFound) {
+            host.Log(Joined({"Read ", Shown(key, L""), ": none"}));
+            return false;
+        }
+        // Unread is not "not disabled": the user hears how to check, as for an item that stays.
+        host.Log(Joined({"Read ", Shown(key, L""), ": ", FailureText(values.error()),
+                         ", so the add-in may be among them"}));
+        return true;
     }
-    const std::string needle = DisabledItemNeedle();
     bool stays = false;
     for (const RegistryValue& value : values.value()) {
-        if (value.bytes.find(needle) == std::string::npos) {
+        if (!NamesTheFile(host, value.bytes, installedPath)) {
             continue;
         }
-        const std::wstring step = Joined({"Excel's disabled item ", Shown(key, value.name),
-                                          ", which names ", InstalledAddinFileName()});
+        const std::wstring step = Joined(
+            {"Excel's disabled item ", Shown(key, value.name), ", which names ", installedPath});
         if (onlyLook) {
             host.Log(Joined({step, ": there"}));
             stays = true;

@@ -15,9 +15,10 @@ namespace qx {
 std::optional<std::wstring> UsableExcelVersion(const std::wstring& answered);
 
 // Excel remembers add-ins it was told to disable after a crash, and never loads them again on
-// its own. Removes each that names the installed add-in's file, unless `onlyLook`; hands back
-// whether any stays in the list.
-bool ClearDisabledItems(HostServices& host, const std::wstring& version, bool onlyLook);
+// its own. Removes each that names the installed add-in, `installedPath` itself, unless
+// `onlyLook`; hands back whether any stays in the list, or may, where the list cannot be read.
+bool ClearDisabledItems(HostServices& host, const std::wstring& version,
+                        const std::wstring& installedPath, bool onlyLook);
 
 // Whether Excel will trust the start-up folder, and so what the add-in's macros will do; logged.
 TrustVerdict ReadTrust(HostServices& host, const std::wstring& version,

@@ -19,7 +19,7 @@ enum class TrustNumber {
 
 // A trusted location that Group Policy set.
 struct PolicyLocation {
-    std::wstring path; // environment variables already expanded
+    std::wstring path; // as the policy writes it: environment variables, short names, any case
     bool allowSubfolders = false;
 };
 
@@ -28,6 +28,10 @@ public:
     virtual ~TrustSettings() = default;
     virtual std::optional<std::uint32_t> Number(TrustNumber which) = 0;
     virtual std::vector<PolicyLocation> PolicyLocations() = 0;
+    // Whether the location is the folder, or a parent of it that lets its subfolders be
+    // trusted. Where that cannot be told, it counts as covering: the user is never warned of
+    // macros that will run.
+    virtual bool Covers(const PolicyLocation& location) = 0;
     virtual bool FolderOnNetwork() = 0;
     virtual const std::wstring& Folder() const = 0;
 };
@@ -44,9 +48,5 @@ struct TrustVerdict {
 };
 
 TrustVerdict DecideTrust(TrustSettings& settings);
-
-// Whether a policy's location is the folder, or a parent of it that lets its subfolders be
-// trusted: compared as Windows compares file names, a trailing separator ignored.
-bool Covers(const PolicyLocation& location, const std::wstring& folder);
 
 } // namespace qx

@@ -72,8 +72,13 @@ void MainMod::Main() {
         return;
     }
 
-    // Whatever this run is asked to do, it starts from a place a killed run may have left.
-    RemoveStagingLeftBehind();
+    // Whatever this run is asked to do, it starts from a place a killed run may have left; a
+    // status query only tells of it.
+    if (options_.mode == RunMode::StatusQuery) {
+        ReportStagingLeftBehind();
+    } else {
+        RemoveStagingLeftBehind();
+    }
 
     // A look that fails counts as "installed": the user is asked rather than overwritten.
     const AddinLook look = LookForInstalledAddin();
@@ -218,6 +223,17 @@ void MainMod::RemoveStagingLeftBehind() {
            host_.DeleteFile(StagingPath()));
 }
 
+void MainMod::ReportStagingLeftBehind() {
+    const auto there = host_.FileExists(StagingPath());
+    if (!there) {
+        Log({"Look for ", StagingPath(), ": ", FailureText(there.error())});
+    } else if (there.value()) {
+        Log({"Found ", StagingPath(),
+             ", left by a run that did not finish: the next install or "
+             "removal deletes it"});
+    }
+}
+
 MainMod::AddinLook MainMod::LookForInstalledAddin() {
     const auto found = host_.FindFile(InstalledAddinPath());
     if (!found) {
@@ -249,6 +265,10 @@ void MainMod::Uninstall() {
 
 void MainMod::Remove() {
     const auto closedInExcel = LetGoInUsersExcel();
+    if (!closedInExcel && closedInExcel.error().timedOut) {
+        FailGivenUpOnExcel(RemovalFailedMessage(ExcelDidNotAnswerReason()));
+        return;
+    }
     if (!closedInExcel) {
         Fail(RemovalFailedMessage(closedInExcel.error().description));
         return;
@@ -260,8 +280,7 @@ void MainMod::Remove() {
     if (!taken && !taken.error().notFound) {
         Leftovers left;
         if (closedInExcel.value()) {
-            left.closedInExcel =
-                !OpenAgainInUsersExcel({"Open the add-in again in the user's Excel"});
+            OpenAgainInUsersExcel({"Open the add-in again in the user's Excel"}, left);
         }
         // Closing Excel would not help with a read-only file.
         FailLeaving(taken.error().readOnly ? std::wstring(kInstalledAddinReadOnly)
@@ -341,6 +360,10 @@ void MainMod::Update() {
         return;
     }
     const auto closedInExcel = LetGoInUsersExcel();
+    if (!closedInExcel && closedInExcel.error().timedOut) {
+        FailGivenUpOnExcel(InstallFailedMessage(ExcelDidNotAnswerReason()));
+        return;
+    }
     if (!closedInExcel) {
         Fail(InstallFailedMessage(closedInExcel.error().description));
         return;
@@ -401,7 +424,7 @@ void MainMod::InstallOver(EarlierInstall& earlier) {
         RollBackInstall(earlier, replaced.error());
         return;
     }
-    if (const auto stayed = CheckAddinStayed(); !stayed) {
+    if (const auto stayed = CheckAddinStayed(earlier); !stayed) {
         RollBackInstall(earlier, stayed.error());
         return;
     }
@@ -438,8 +461,17 @@ Status MainMod::WriteRecord(EarlierInstall& earlier) {
 Status MainMod::StageAddin(EarlierInstall& earlier) {
     // From here a file may be at the staging place, even one that broke off half-way.
     earlier.progress = Progress::Staging;
-    return Logged({"Copy ", SourcePath(), " to ", StagingPath()},
-                  host_.CopyFile(SourcePath(), StagingPath()));
+    auto copied = Logged({"Copy ", SourcePath(), " to ", StagingPath()},
+                         host_.CopyFile(SourcePath(), StagingPath()));
+    if (!copied) {
+        HostError error = copied.error();
+        if (error.sourceChanged) {
+            error.description = SourceChangedReason(SourcePath(), error.description);
+        }
+        return error;
+    }
+    earlier.staged = std::move(copied.value());
+    return Completed();
 }
 
 Status MainMod::ReplaceAddin(EarlierInstall& earlier) {
@@ -450,8 +482,8 @@ Status MainMod::ReplaceAddin(EarlierInstall& earlier) {
     } else if (!made.error().notFound) {
         Log({"Clear the attributes of ", InstalledAddinPath(), ": ", FailureText(made.error())});
     }
-    const auto moved = Logged({"Move ", StagingPath(), " to ", InstalledAddinPath()},
-                              host_.MoveFileReplacing(StagingPath(), InstalledAddinPath()));
+    const auto moved = MoveDurably({"Move ", StagingPath(), " to ", InstalledAddinPath()},
+                                   StagingPath(), InstalledAddinPath());
     if (moved) {
         earlier.progress = Progress::Replaced;
         return moved;
@@ -465,22 +497,24 @@ Status MainMod::ReplaceAddin(EarlierInstall& earlier) {
     return vanished;
 }
 
-// A security program may quarantine a new file moments after it appears; the success the run is
-// about to claim must still be true then.
-Status MainMod::CheckAddinStayed() {
-    const auto same = host_.SameBytesAfterScan(InstalledAddinPath(), SourcePath());
+// A security program may quarantine or rewrite a new file moments after it appears; the success
+// the run is about to claim must still be true then. The add-in is compared with what this run
+// wrote, never with its source again: a source on a share that dropped, or that someone changed
+// since, says nothing of what a security program did.
+Status MainMod::CheckAddinStayed(const EarlierInstall& earlier) {
+    const auto same = host_.SameBytesAfterScan(InstalledAddinPath(), earlier.staged);
+    const std::wstring step = Joined({"Compare ", InstalledAddinPath(),
+                                      " with what was staged, after a security program's look"});
     if (same) {
-        Log({"Compare ", InstalledAddinPath(), " with ", SourcePath(),
-             ", after a security program's look: ", same.value() ? "the same" : "different"});
+        Log({step, ": ", same.value() ? "the same" : "different"});
     } else {
-        Log({"Compare ", InstalledAddinPath(), " with ", SourcePath(),
-             ", after a security program's look: ", FailureText(same.error())});
+        Log({step, ": ", FailureText(same.error())});
     }
     if (same && same.value()) {
         return Completed();
     }
     HostError error = same ? HostError{} : same.error();
-    if (same || error.notFound) {
+    if (same || error.notFound || error.quarantined) {
         error.description = AddinTakenAwayReason(state_.startupFolder);
     }
     return error;
@@ -500,7 +534,7 @@ MainMod::NextStart MainMod::LookAtExcelsSettings(bool onlyLook) {
         return next;
     }
     Log({"Excel's version: ", *version});
-    next.disabled = ClearDisabledItems(host_, *version, onlyLook);
+    next.disabled = ClearDisabledItems(host_, *version, InstalledAddinPath(), onlyLook);
     next.macros = ReadTrust(host_, *version, state_.startupFolder).macros;
     return next;
 }
@@ -557,20 +591,36 @@ Outcome<bool> MainMod::LetGoInUsersExcel() {
     return closed.succeeded();
 }
 
-// Renamed out of the start-up folder in one step, written through, rather than deleted: a
-// deletion may still be only in the cache when the record's removal reaches the disk.
+// Renamed out of the start-up folder in one step rather than deleted, and the folder written
+// to disk: the record that goes next must not reach the disk before the add-in's absence does.
 Status MainMod::TakeAddinOut(Pieces step) {
     const auto moved = LoggedAllowingAbsent(
         step, host_.MoveFileReplacing(InstalledAddinPath(), StagingPath()), "nothing there");
+    if (moved || moved.error().notFound) {
+        // Gone by another hand (a security program) is maybe only in the cache too.
+        FlushStartupFolder();
+    }
     if (moved) {
         RemoveStaging();
-    } else if (moved.error().notFound) {
-        // Gone by another hand (a security program), and maybe only in the cache: the record
-        // that goes next must not reach the disk before the add-in's absence does.
-        Logged({"Write ", state_.startupFolder, " to disk"},
-               host_.FlushFolder(state_.startupFolder));
     }
     return moved;
+}
+
+// A rename reaches the disk with the file system's journal, whenever Windows next writes it:
+// Windows promises a written-through rename only for one it made by copying. So the start-up
+// folder is written to disk after each, before the record or anything else moves.
+Status MainMod::MoveDurably(Pieces step, const std::wstring& from, const std::wstring& to) {
+    const auto moved = Logged(step, host_.MoveFileReplacing(from, to));
+    if (moved) {
+        FlushStartupFolder();
+    }
+    return moved;
+}
+
+// Should the folder not be written, the rename is still there, and Windows writes it within
+// seconds: only the log needs to know.
+void MainMod::FlushStartupFolder() {
+    Logged({"Write ", state_.startupFolder, " to disk"}, host_.FlushFolder(state_.startupFolder));
 }
 
 // Outside the start-up folder a staging file harms nothing, and the next run removes it.
@@ -609,8 +659,7 @@ void MainMod::RollBackInstall(EarlierInstall& earlier, const HostError& cause) {
         RemoveStaging();
     }
     if (earlier.openInUsersExcel) {
-        left.closedInExcel =
-            !OpenAgainInUsersExcel({"Open the earlier add-in again in the user's Excel"});
+        OpenAgainInUsersExcel({"Open the earlier add-in again in the user's Excel"}, left);
     }
     FailLeaving(InstallFailedMessage(cause.description), left);
 }
@@ -626,8 +675,7 @@ bool MainMod::PutBackAddin(const EarlierInstall& earlier) {
                 host_.WriteFileBytes(StagingPath(), *earlier.addin))) {
         return false;
     }
-    return Logged({"Put the earlier add-in back"},
-                  host_.MoveFileReplacing(StagingPath(), InstalledAddinPath()))
+    return MoveDurably({"Put the earlier add-in back"}, StagingPath(), InstalledAddinPath())
         .succeeded();
 }
 
@@ -660,12 +708,30 @@ bool MainMod::RecordChangedFor(const EarlierInstall& earlier) const {
     return earlier.path != WorkbookPath() || earlier.unit != std::wstring(kUnitValue);
 }
 
-bool MainMod::OpenAgainInUsersExcel(Pieces step) {
-    if (OpenInUsersExcel(step)) {
-        return true;
+// An Excel that did not answer in time may still open the add-in once it gets to the call.
+void MainMod::OpenAgainInUsersExcel(Pieces step, Leftovers& left) {
+    const auto opened = OpenInUsersExcel(step);
+    if (opened) {
+        return;
+    }
+    if (opened.error().timedOut) {
+        Log({"Not undone: the add-in may be closed in the user's Excel, which did not answer in "
+             "time"});
+        left.mayBeClosedInExcel = true;
+        return;
     }
     Log({"Not undone: the add-in stayed closed in the user's Excel"});
-    return false;
+    left.closedInExcel = true;
+}
+
+// Taking the add-in out of Excel runs its auto-close macro, which may show a box of its own; the
+// run stops waiting, but Excel closes the add-in once the box goes. Nothing else changed, but
+// the user must not be told that nothing did.
+void MainMod::FailGivenUpOnExcel(const std::wstring& message) {
+    Log({"Not undone: the add-in may be closed in the user's Excel, which did not answer in time"});
+    Leftovers left;
+    left.mayBeClosedInExcel = true;
+    FailLeaving(message, left);
 }
 
 bool MainMod::PutBackSetting(const wchar_t* key, const std::optional<std::wstring>& value) {

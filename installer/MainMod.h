@@ -69,6 +69,7 @@ private:
         bool update = false; // an installed add-in is replaced
         bool openInUsersExcel = false;
         std::uint32_t clearedAttributes = 0; // what the rename needed taken off a leftover
+        FileDigest staged;                   // the bytes the new add-in was written with
         Progress progress = Progress::Nothing;
     };
     enum class ExcelAsked { Answered, CannotBeAsked, DidNotAnswer };
@@ -86,6 +87,7 @@ private:
     bool ReachUsersExcel(bool& usersExcelOpen);
     ExcelAsked StartExcel();
     void RemoveStagingLeftBehind();
+    void ReportStagingLeftBehind();
     AddinLook LookForInstalledAddin();
     void Uninstall();
     void Remove();
@@ -99,19 +101,22 @@ private:
     Status WriteRecord(EarlierInstall& earlier);
     Status StageAddin(EarlierInstall& earlier);
     Status ReplaceAddin(EarlierInstall& earlier);
-    Status CheckAddinStayed();
+    Status CheckAddinStayed(const EarlierInstall& earlier);
     NextStart LookAtExcelsSettings(bool onlyLook);
     void LoadIntoOpenExcel(const EarlierInstall& earlier, const NextStart& next);
     Status OpenInUsersExcel(Pieces step);
     Outcome<bool> LetGoInUsersExcel();
     Status TakeAddinOut(Pieces step);
+    Status MoveDurably(Pieces step, const std::wstring& from, const std::wstring& to);
+    void FlushStartupFolder();
     void RemoveStaging();
     void RollBackInstall(EarlierInstall& earlier, const HostError& cause);
     bool PutBackAddin(const EarlierInstall& earlier);
     bool PutBackAttributes(const EarlierInstall& earlier);
     bool PutBackRecord(const EarlierInstall& earlier);
     bool RecordChangedFor(const EarlierInstall& earlier) const;
-    bool OpenAgainInUsersExcel(Pieces step);
+    void OpenAgainInUsersExcel(Pieces step, Leftovers& left);
+    void FailGivenUpOnExcel(const std::wstring& message);
     bool PutBackSetting(const wchar_t* key, const std::optional<std::wstring>& value);
     void ReportStatus(AddinLook look);
     std::wstring InstalledAddinPath() const;

@@ -26,10 +26,23 @@ std::wstring Decimal(std::uint32_t value) {
     return digits;
 }
 
+std::wstring ExcelDidNotAnswerReason() {
+    return L"Excel 在 " + Decimal(kExcelAnswerLimitSeconds) +
+           L" 秒内没有响应，它可能正显示着一个对话框。";
+}
+
 std::wstring ExcelDidNotAnswerMessage() {
-    return L"无法从 Excel 获取启动文件夹：Excel 在 " + Decimal(kExcelAnswerLimitSeconds) +
-           L" 秒内没有响应，它可能正显示着一个对话框。请打开 Excel，关闭其中的对话框后重试。"
-           L"未做任何更改。   ";
+    return L"无法从 Excel 获取启动文件夹：" + ExcelDidNotAnswerReason() +
+           L"请打开 Excel，关闭其中的对话框后重试。未做任何更改。   ";
+}
+
+std::wstring SourceChangedReason(const std::wstring& source, const std::wstring& description) {
+    std::wstring cause = WithoutTrailingLineBreaks(description);
+    if (!cause.empty() && cause.back() == L'。') {
+        cause.pop_back();
+    }
+    return L"复制“" + source + L"”时，它被改动了或无法再读取（" + cause +
+           L"）。请确认该文件完好、所在的位置可以访问后重试。";
 }
 
 namespace {
@@ -84,6 +97,9 @@ std::wstring WithLeftovers(const std::wstring& message, const Leftovers& left,
     }
     if (left.closedInExcel) {
         add(L"加载项已在 Excel 中关闭，重新打开 Excel 即可再次载入");
+    }
+    if (left.mayBeClosedInExcel) {
+        add(L"加载项可能已在 Excel 中关闭，重新打开 Excel 即可再次载入");
     }
     if (parts.empty()) {
         return message;

@@ -56,6 +56,10 @@ inline constexpr wchar_t kUsage[] =
 // Excel was started for the run but never answered: a first-run, sign-in or activation dialog
 // that nobody sees holds it.
 std::wstring ExcelDidNotAnswerMessage();
+// Why a removal or an update stopped: the user's Excel did not answer in time.
+std::wstring ExcelDidNotAnswerReason();
+// Why an install stopped when its source changed, or could no longer be read, while it was copied.
+std::wstring SourceChangedReason(const std::wstring& source, const std::wstring& description);
 
 // The add-in is in place, but Excel's own settings keep it from running when Excel starts: what
 // Excel will do, and what to ask the IT department for. Each names the start-up folder.
@@ -77,6 +81,8 @@ struct Leftovers {
     bool addin = false;         // the file at the add-in's place is not as it was
     bool record = false;        // the record is not as it was
     bool closedInExcel = false; // the add-in is no longer open in the user's Excel
+    // Excel did not answer in time, and may yet close the add-in, or not open it again.
+    bool mayBeClosedInExcel = false;
 };
 std::wstring WithLeftovers(const std::wstring& message, const Leftovers& left,
                            const std::wstring& startupFolder);

@@ -33,6 +33,8 @@ struct TrustCase {
     bool onNetwork;
     Distrust why;
     AtNextStart macros;
+    // A folder's 8.3 path and its long one, where a location is written the short way.
+    std::vector<std::pair<std::wstring, std::wstring>> shortNames = {};
 };
 
 void PrintTo(const TrustCase& c, std::ostream* out) {
@@ -114,6 +116,43 @@ const TrustCase kCases[] = {
      false,
      Distrust::OnlyPolicyLocations,
      AtNextStart::NeverRun},
+    // Windows folds every script's letters; "Ł" and "Ő" are outside Latin-1, Greek and Cyrillic.
+    {"APolicyLocationInAnotherCaseOfLettersBeyondLatinGreekAndCyrillic",
+     {{&kPolicy, &kCommonLocations, L"Allow User Locations", 0},
+      {&kPolicy, &kSecurity, L"VBAWarnings", 4}},
+     {{L"C:\\USERS\\ŁUKASZ.ŐRY\\APPDATA\\ROAMING\\MICROSOFT\\EXCEL\\XLSTART", false}},
+     L"C:\\Users\\łukasz.őry\\AppData\\Roaming\\Microsoft\\Excel\\XLSTART",
+     false,
+     Distrust::None,
+     AtNextStart::Run},
+    {"APolicyLocationWrittenWithAShortName",
+     {{&kPolicy, &kCommonLocations, L"Allow User Locations", 0},
+      {&kPolicy, &kSecurity, L"VBAWarnings", 4}},
+     {{L"C:\\Users\\LINXIA~1\\AppData\\Roaming\\Microsoft", true}},
+     L"C:\\Users\\Lin Xiaoming\\AppData\\Roaming\\Microsoft\\Excel\\XLSTART",
+     false,
+     Distrust::None,
+     AtNextStart::Run,
+     {{L"C:\\Users\\LINXIA~1", L"C:\\Users\\Lin Xiaoming"}}},
+    // What Excel, in the user's own session, makes of the variable cannot be told from here:
+    // no warning rests on it.
+    {"APolicyLocationThroughAVariableThisRunLacks",
+     {{&kPolicy, &kCommonLocations, L"Allow User Locations", 0},
+      {&kPolicy, &kSecurity, L"VBAWarnings", 4}},
+     {{L"%OneDriveCommercial%\\Excel", true}},
+     kLocal,
+     false,
+     Distrust::None,
+     AtNextStart::Run},
+    // Told apart from one that resolves and covers nothing.
+    {"APolicyLocationThatResolvesElsewhere",
+     {{&kPolicy, &kCommonLocations, L"Allow User Locations", 0},
+      {&kPolicy, &kSecurity, L"VBAWarnings", 4}},
+     {{L"%APPDATA%\\Microsoft\\Word", true}},
+     kLocal,
+     false,
+     Distrust::OnlyPolicyLocations,
+     AtNextStart::NeverRun},
     {"OnTheNetworkWhereMacrosRunAnyway",
      {{&kPolicy, &kSecurity, L"VBAWarnings", 1}},
      {},
@@ -158,6 +197,9 @@ TEST_P(ExcelTrustTest, DecidesFromPolicyThenTheUsersOwn) {
     }
     if (c.onNetwork) {
         host.networkFolders.insert(c.folder);
+    }
+    for (const auto& [shortPath, longPath] : c.shortNames) {
+        host.shortNames[shortPath] = longPath;
     }
 
     const TrustVerdict verdict = ReadTrust(host, L"16.0", c.folder);

@@ -1,5 +1,7 @@
 #include "FakeHost.h"
 
+#include <locale>
+
 namespace qx::testing {
 
 namespace {
@@ -38,6 +40,27 @@ std::wstring NameOf(const std::wstring& path) {
 std::wstring FolderOf(const std::wstring& path) {
     const auto separator = path.find_last_of(L'\\');
     return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator);
+}
+
+// Windows compares file names by its own upper-case table, which knows every script; the C
+// library's, in a UTF-8 locale, stands in for it.
+std::wstring UpperCase(const std::wstring& text) {
+    static const std::locale unicode("C.UTF-8");
+    std::wstring upper = text;
+    std::use_facet<std::ctype<wchar_t>>(unicode).toupper(upper.data(), upper.data() + upper.size());
+    return upper;
+}
+
+std::wstring WithoutTrailingSeparators(std::wstring path) {
+    while (path.size() > 3 && path.back() == L'\\') {
+        path.pop_back();
+    }
+    return path;
+}
+
+bool StartsWithFolder(const std::wstring& path, const std::wstring& folder) {
+    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+           (folder.back() == L'\\' || path[folder.size()] == L'\\');
 }
 
 } // namespace
@@ -120,6 +143,7 @@ FakeHost FakeHost::NextRun() const {
     next.excelVersion = excelVersion;
     next.userRegistry = userRegistry;
     next.environment = environment;
+    next.shortNames = shortNames;
     next.networkFolders = networkFolders;
     return next;
 }
@@ -193,34 +217,42 @@ bool FakeHost::ExcelWindowOpen() {
 
 Status FakeHost::OpenAddin(const ExcelApplicationHandle& excel, const std::wstring& path) {
     calls.push_back(L"OpenAddin " + path);
-    if (auto error = Forced(Op::OpenAddin)) {
-        return *error;
+    const auto forced = Forced(Op::OpenAddin);
+    if (forced && !HappensAnyway(Op::OpenAddin)) {
+        return *forced;
     }
     if (!IsUsers(excel) || !usersExcelAnswers) {
-        return Rejected();
+        return forced.value_or(Rejected());
     }
     if (files.count(path) == 0) {
-        return NotFound();
+        return forced.value_or(NotFound());
     }
     openInUsersExcel.insert(path);
+    if (forced) {
+        return *forced;
+    }
     return Completed();
 }
 
 Status FakeHost::CloseAddin(const ExcelApplicationHandle& excel, const std::wstring& name) {
     calls.push_back(L"CloseAddin " + name);
-    if (auto error = Forced(Op::CloseAddin)) {
-        return *error;
+    const auto forced = Forced(Op::CloseAddin);
+    if (forced && !HappensAnyway(Op::CloseAddin)) {
+        return *forced;
     }
     if (!IsUsers(excel) || !usersExcelAnswers) {
-        return Rejected();
+        return forced.value_or(Rejected());
     }
     for (auto open = openInUsersExcel.begin(); open != openInUsersExcel.end(); ++open) {
         if (NameOf(*open) == name) {
             openInUsersExcel.erase(open);
+            if (forced) {
+                return *forced;
+            }
             return Completed();
         }
     }
-    return HostError{0x8002000Bu, L"下标越界", true};
+    return forced.value_or(HostError{0x8002000Bu, L"下标越界", true});
 }
 
 Outcome<ExcelApplicationHandle> FakeHost::AcquireExcelApplication() {
@@ -277,7 +309,14 @@ Outcome<std::wstring> FakeHost::FindFile(const std::wstring& path) {
     return NameOf(path);
 }
 
-Status FakeHost::CopyFile(const std::wstring& source, const std::wstring& destination) {
+// A call the run gave up on that Excel still carries out.
+bool FakeHost::HappensAnyway(Op op) const {
+    const auto made = callCounts_.find(op);
+    return !dead_ && made != callCounts_.end() && happenAnyway.count({op, made->second}) != 0;
+}
+
+Outcome<FileDigest> FakeHost::CopyFile(const std::wstring& source,
+                                       const std::wstring& destination) {
     calls.push_back(L"CopyFile " + source + L" -> " + destination);
     if (auto error = Forced(Op::CopyFile)) {
         // Only into a file the copy could open for writing.
@@ -304,7 +343,7 @@ Status FakeHost::CopyFile(const std::wstring& source, const std::wstring& destin
     }
     WriteUnflushed(destination, files[source]);
     Flush(destination);
-    return Completed();
+    return DigestOf(files[source]);
 }
 
 Status FakeHost::MoveFileReplacing(const std::wstring& from, const std::wstring& to) {
@@ -347,8 +386,8 @@ Status FakeHost::MoveFileReplacing(const std::wstring& from, const std::wstring&
     } else {
         unflushed_.erase(to);
     }
-    // Written through: the journal with every name changed so far is on disk.
-    durableFiles_ = DiskView();
+    // Windows promises a write-through rename on disk only when it copied the file: a rename
+    // in place reaches the disk with the journal, at the next flush.
     return Completed();
 }
 
@@ -488,22 +527,76 @@ Outcome<bool> FakeHost::IsOnNetwork(const std::wstring& folder) {
     return false;
 }
 
-Outcome<bool> FakeHost::SameBytesAfterScan(const std::wstring& first, const std::wstring& second) {
-    calls.push_back(L"SameBytesAfterScan " + first + L" | " + second);
+Outcome<bool> FakeHost::SameBytesAfterScan(const std::wstring& path, const FileDigest& staged) {
+    calls.push_back(L"SameBytesAfterScan " + path);
     if (auto error = Forced(Op::SameBytesAfterScan)) {
         return *error;
     }
     // The security program has had its moment.
     if (quarantined && cleans && files.count(*quarantined) != 0) {
-        WriteUnflushed(*quarantined, "cleaned by a security program");
+        // Its own write, which it makes sure of; the journal's other news stays as it was.
+        files[*quarantined] = kCleaned;
+        if (durableFiles_.count(*quarantined) != 0) {
+            durableFiles_[*quarantined] = kCleaned;
+        }
     } else if (quarantined && files.erase(*quarantined) != 0) {
         hiddenFiles.erase(*quarantined);
         readOnlyFiles.erase(*quarantined);
     }
-    if (files.count(first) == 0 || files.count(second) == 0) {
+    if (files.count(path) == 0) {
         return NotFound();
     }
-    return files[first] == files[second];
+    return DigestOf(files[path]) == staged;
+}
+
+bool FakeHost::SameFileName(const std::wstring& first, const std::wstring& second) {
+    return UpperCase(first) == UpperCase(second);
+}
+
+// Expanded as Windows expands, an unknown variable left as written, which cannot be resolved;
+// then each short folder by its long name; then compared as file names are.
+Outcome<bool> FakeHost::LocationCovers(const std::wstring& location, const std::wstring& folder,
+                                       bool withSubfolders) {
+    calls.push_back(L"LocationCovers " + location + L" | " + folder);
+    if (auto error = Forced(Op::LocationCovers)) {
+        return *error;
+    }
+    const auto resolve = [this](const std::wstring& text) -> Outcome<std::wstring> {
+        std::wstring expanded;
+        std::size_t at = 0;
+        while (at < text.size()) {
+            const auto open = text.find(L'%', at);
+            const auto close = open == std::wstring::npos ? open : text.find(L'%', open + 1);
+            if (close == std::wstring::npos) {
+                expanded += text.substr(at);
+                break;
+            }
+            const auto value = environment.find(text.substr(open + 1, close - open - 1));
+            if (value == environment.end()) {
+                return HostError{203, L"系统找不到输入的环境选项。\r\n", false};
+            }
+            expanded += text.substr(at, open - at) + value->second;
+            at = close + 1;
+        }
+        std::wstring upper = WithoutTrailingSeparators(UpperCase(expanded));
+        for (const auto& [shortPath, longPath] : shortNames) {
+            const std::wstring shortUpper = UpperCase(shortPath);
+            if (upper == shortUpper || StartsWithFolder(upper, shortUpper)) {
+                upper = UpperCase(longPath) + upper.substr(shortUpper.size());
+            }
+        }
+        return upper;
+    };
+    const auto trusted = resolve(location);
+    if (!trusted) {
+        return trusted.error();
+    }
+    const auto looked = resolve(folder);
+    if (!looked) {
+        return looked.error();
+    }
+    return looked.value() == trusted.value() ||
+           (withSubfolders && StartsWithFolder(looked.value(), trusted.value()));
 }
 
 Outcome<std::wstring> FakeHost::ApplicationFolder() {
@@ -650,30 +743,6 @@ Status FakeHost::DeleteUserValue(const std::wstring& key, const std::wstring& na
         return NotFound();
     }
     return Completed();
-}
-
-// %NAME% as Windows expands it; an unknown name stays as written.
-Outcome<std::wstring> FakeHost::ExpandEnvironment(const std::wstring& text) {
-    calls.push_back(L"ExpandEnvironment " + text);
-    if (auto error = Forced(Op::ExpandEnvironment)) {
-        return *error;
-    }
-    std::wstring expanded;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const auto open = text.find(L'%', at);
-        const auto close = open == std::wstring::npos ? open : text.find(L'%', open + 1);
-        if (close == std::wstring::npos) {
-            expanded += text.substr(at);
-            break;
-        }
-        expanded += text.substr(at, open - at);
-        const auto value = environment.find(text.substr(open + 1, close - open - 1));
-        expanded +=
-            value != environment.end() ? value->second : text.substr(open, close - open + 1);
-        at = close + 1;
-    }
-    return expanded;
 }
 
 Outcome<std::int16_t> FakeHost::AskYesNo(const std::wstring& prompt) {

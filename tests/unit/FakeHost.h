@@ -47,6 +47,7 @@ public:
         IsInTemporaryFolder,
         IsOnNetwork,
         SameBytesAfterScan,
+        LocationCovers,
         SaveSetting,
         ReadSetting,
         DeleteSetting,
@@ -57,7 +58,6 @@ public:
         ListUserSubkeys,
         ListUserValues,
         DeleteUserValue,
-        ExpandEnvironment,
         AskYesNo,
         Inform,
         Warn,
@@ -94,18 +94,28 @@ public:
     };
     std::map<std::wstring, std::map<std::wstring, UserValue>> userRegistry;
     std::map<std::wstring, std::wstring> environment; // name -> value
+    std::map<std::wstring, std::wstring> shortNames;  // a folder's 8.3 path -> its long path
     std::set<std::wstring> networkFolders;            // and every folder inside them
     // A security program that takes this file away as soon as it appears, or, when it
     // `cleans`, rewrites it.
     std::optional<std::wstring> quarantined;
     bool cleans = false;
+    static constexpr char kCleaned[] = "cleaned by a security program";
     // Forced failures: the nth call (1-based) of an operation fails with this error.
     std::map<std::pair<Op, int>, HostError> failures;
     // Failures that break off a write half-way, as a full disk does: the destination, opened to
     // be overwritten, was emptied first and holds part of the bytes.
     std::set<std::pair<Op, int>> breakingOff;
 
+    // Calls into Excel that the run gives up on, but that Excel still carries out once it gets
+    // to them: a cancelled call is only withdrawn on the caller's side.
+    std::set<std::pair<Op, int>> happenAnyway;
+
     void FailNth(Op op, int nth, HostError error) { failures[{op, nth}] = std::move(error); }
+    void GiveUpOnNth(Op op, int nth, HostError error) {
+        FailNth(op, nth, std::move(error));
+        happenAnyway.insert({op, nth});
+    }
     void BreakOffNth(Op op, int nth, HostError error) {
         FailNth(op, nth, std::move(error));
         breakingOff.insert({op, nth});
@@ -116,6 +126,10 @@ public:
     // reaches the world. 0: it lives.
     std::size_t diesBeforeCall = 0;
     bool Dead() const { return dead_; }
+    // The digest the in-memory world gives a file's bytes.
+    static FileDigest DigestOf(const std::string& bytes) {
+        return FileDigest{"digest of " + bytes};
+    }
     // What the disk and the registry hold after a power cut at this moment, in the worst cases
     // Windows allows: only what was flushed; or the registry's lazy writer got there, but not
     // the file system's; or the file system's journal did (names and sizes), but not the data.
@@ -151,7 +165,8 @@ public:
     Status OpenAddin(const ExcelApplicationHandle& excel, const std::wstring& path) override;
     Status CloseAddin(const ExcelApplicationHandle& excel, const std::wstring& name) override;
     Outcome<std::wstring> FindFile(const std::wstring& path) override;
-    Status CopyFile(const std::wstring& source, const std::wstring& destination) override;
+    Outcome<FileDigest> CopyFile(const std::wstring& source,
+                                 const std::wstring& destination) override;
     Status MoveFileReplacing(const std::wstring& from, const std::wstring& to) override;
     Status FlushFolder(const std::wstring& path) override;
     Outcome<std::uint32_t> MakeFileOrdinary(const std::wstring& path) override;
@@ -164,8 +179,10 @@ public:
     Outcome<std::wstring> ApplicationFolder() override;
     Outcome<bool> IsInTemporaryFolder(const std::wstring& folder) override;
     Outcome<bool> IsOnNetwork(const std::wstring& folder) override;
-    Outcome<bool> SameBytesAfterScan(const std::wstring& first,
-                                     const std::wstring& second) override;
+    Outcome<bool> SameBytesAfterScan(const std::wstring& path, const FileDigest& staged) override;
+    bool SameFileName(const std::wstring& first, const std::wstring& second) override;
+    Outcome<bool> LocationCovers(const std::wstring& location, const std::wstring& folder,
+                                 bool withSubfolders) override;
     Status SaveSetting(const std::wstring& application, const std::wstring& section,
                        const std::wstring& key, const std::wstring& value) override;
     Outcome<std::wstring> ReadSetting(const std::wstring& application, const std::wstring& section,
@@ -180,7 +197,6 @@ public:
     Outcome<std::vector<std::wstring>> ListUserSubkeys(const std::wstring& key) override;
     Outcome<std::vector<RegistryValue>> ListUserValues(const std::wstring& key) override;
     Status DeleteUserValue(const std::wstring& key, const std::wstring& name) override;
-    Outcome<std::wstring> ExpandEnvironment(const std::wstring& text) override;
     Outcome<std::int16_t> AskYesNo(const std::wstring& prompt) override;
     Status Inform(const std::wstring& prompt) override;
     Status Warn(const std::wstring& prompt) override;
@@ -192,6 +208,7 @@ public:
 private:
     std::optional<HostError> Forced(Op op);
     bool BreaksOff(Op op) const;
+    bool HappensAnyway(Op op) const;
     void WriteUnflushed(const std::wstring& path, std::string bytes);
     void Flush(const std::wstring& path);
     std::map<std::wstring, std::string> DiskView() const;

@@ -38,6 +38,13 @@ const Kind kPastDeadline{"past its deadline",
 // A rename cannot cross volumes (a start-up folder that is a mount point of another disk).
 const Kind kOtherVolume{"on another volume",
                         {17, L"系统无法将文件移到不同的磁盘驱动器。\r\n", false, false}};
+// The copy's source on a share that dropped, or changed by someone while it was read.
+const Kind kSourceChanged{"its source changed or dropped mid-copy",
+                          {59, L"出现意外的网络错误。\r\n", false, false, false, false, true}};
+// A security program refuses to let the file be opened.
+const Kind kQuarantined{
+    "refused by a security program",
+    {225, L"无法成功完成操作，因为文件包含病毒或潜在的垃圾软件。\r\n", false, false, false, true}};
 // A copy that ran out of room half-way leaves part of the file behind, as CopyFileW can.
 const Kind kBrokeOff{"broke off half-way", {112, L"磁盘空间不足。\r\n", false, false}};
 
@@ -59,7 +66,7 @@ const std::vector<Call> kCalls = {
     {Op::FindFile, "FindFile", {&kAccessDenied}},
     {Op::CopyFile,
      "CopyFile",
-     {&kNotFound, &kAccessDenied, &kSharingViolation, &kReadOnly, &kBrokeOff}},
+     {&kNotFound, &kAccessDenied, &kSharingViolation, &kReadOnly, &kBrokeOff, &kSourceChanged}},
     {Op::MoveFileReplacing,
      "MoveFileReplacing",
      {&kAccessDenied, &kSharingViolation, &kReadOnly, &kOtherVolume}},
@@ -78,7 +85,7 @@ const std::vector<Call> kCalls = {
     {Op::IsOnNetwork, "IsOnNetwork", {&kAccessDenied}},
     {Op::SameBytesAfterScan,
      "SameBytesAfterScan",
-     {&kNotFound, &kAccessDenied, &kSharingViolation}},
+     {&kNotFound, &kAccessDenied, &kSharingViolation, &kQuarantined}},
     {Op::SaveSetting, "SaveSetting", {&kAccessDenied}},
     {Op::ReadSetting, "ReadSetting", {&kAccessDenied}},
     {Op::DeleteSetting, "DeleteSetting", {&kAccessDenied}},
@@ -89,7 +96,7 @@ const std::vector<Call> kCalls = {
     {Op::ListUserSubkeys, "ListUserSubkeys", {&kAccessDenied}},
     {Op::ListUserValues, "ListUserValues", {&kAccessDenied}},
     {Op::DeleteUserValue, "DeleteUserValue", {&kAccessDenied}},
-    {Op::ExpandEnvironment, "ExpandEnvironment", {&kAccessDenied}},
+    {Op::LocationCovers, "LocationCovers", {&kNotFound, &kAccessDenied}},
     {Op::AskYesNo, "AskYesNo", {&kAccessDenied}},
     {Op::Inform, "Inform", {&kAccessDenied}},
     {Op::Warn, "Warn", {&kAccessDenied}},
@@ -121,6 +128,7 @@ struct InjectedRun {
     FakeHost host;
     State before;
     State after;
+    std::map<std::wstring, std::string> filesBefore;
     int exitCode = -1;
 
     bool ShowsNothing() const { return mode->quiet || mode->mode == RunMode::StatusQuery; }
@@ -132,16 +140,16 @@ struct InjectedRun {
         return std::count_if(host.calls.begin(), host.calls.end(),
                              [&](const std::wstring& c) { return c.rfind(prefix, 0) == 0; });
     }
-    bool Failed(Op op) const {
+    bool Failed(Op op, const Kind* kind = nullptr) const {
         return std::any_of(faults.begin(), faults.end(), [&](const Fault& f) {
-            return f.op == op && host.failed.count({op, f.nth}) != 0;
+            return f.op == op && (!kind || f.kind == kind) && host.failed.count({op, f.nth}) != 0;
         });
     }
     // Excel's settings could not be read: the run then says nothing of them, as it should.
     bool CouldNotReadExcelsSettings() const {
         for (const Op op :
              {Op::ReadExcelVersion, Op::ListUserValues, Op::ReadUserNumber, Op::ReadUserText,
-              Op::ListUserSubkeys, Op::ExpandEnvironment, Op::IsOnNetwork}) {
+              Op::ListUserSubkeys, Op::LocationCovers, Op::IsOnNetwork}) {
             if (Failed(op)) {
                 return true;
             }
@@ -166,15 +174,19 @@ struct InjectedRun {
 };
 
 InjectedRun Execute(const Mode& mode, const World& world, std::vector<Fault> faults) {
-    InjectedRun run{&mode, &world, std::move(faults), Arranged(world, mode), {}, {}, -1};
+    InjectedRun run{&mode, &world, std::move(faults), Arranged(world, mode), {}, {}, {}, -1};
     for (const Fault& f : run.faults) {
         if (f.kind == &kBrokeOff) {
             run.host.BreakOffNth(f.op, f.nth, f.kind->error);
+        } else if (f.kind == &kPastDeadline) {
+            // Withdrawn on the program's side, the call still happens in Excel.
+            run.host.GiveUpOnNth(f.op, f.nth, f.kind->error);
         } else {
             run.host.FailNth(f.op, f.nth, f.kind->error);
         }
     }
     run.before = StateOf(run.host);
+    run.filesBefore = run.host.files;
     MainMod mainMod(run.host, {mode.mode, mode.quiet});
     mainMod.Main();
     run.exitCode = mainMod.Finish();
@@ -222,12 +234,28 @@ const Rule kRules[] = {
          }
          return r.AskedForRemoval() ? !r.after.Visible() : r.after.Installed();
      }},
-    {"/status changes nothing and exits 1 only when not installed",
+    {"/status changes nothing, Excel's disabled items included, and exits 1 only when not "
+     "installed",
      [](const InjectedRun& r) {
          return r.mode->mode != RunMode::StatusQuery ||
                 (r.Unchanged() && r.after.loaded == r.before.loaded &&
+                 r.after.disabledItems == r.before.disabledItems && r.host.files == r.filesBefore &&
                  (r.exitCode != 1 || !r.before.Visible()));
      }},
+    {"a failure is laid on a security program only where one acted",
+     [](const InjectedRun& r) {
+         const bool blamed = r.LogHas(L"很可能是安全软件");
+         return !blamed || r.host.quarantined || r.Failed(Op::SameBytesAfterScan, &kNotFound) ||
+                r.Failed(Op::SameBytesAfterScan, &kQuarantined);
+     }},
+    {"a source that changed mid-copy is told in its own words",
+     [](const InjectedRun& r) {
+         return !r.Failed(Op::CopyFile, &kSourceChanged) ||
+                r.LogHas(L"Failed: Quorvale安装失败：复制“" + r.host.programFolder +
+                         L"\\安装.xla”时，它被改动了或无法再读取");
+     }},
+    {"whatever the faults, the add-in left is whole: the earlier one or the new one",
+     [](const InjectedRun& r) { return r.after.WholeAddin(r.before, *r.world); }},
     {"any other exit leaves the add-in and record as they were, or says what stayed",
      [](const InjectedRun& r) { return r.Succeeded() || r.Unchanged() || SaysWhatStayed(r); }},
     {"the state left is one the next run handles",
@@ -293,7 +321,9 @@ const Rule kRules[] = {
          }
          return !r.Unchanged() || r.after.loaded ||
                 Said(r, L"the add-in stayed closed in the user's Excel",
-                     L"加载项已在 Excel 中关闭，重新打开 Excel 即可再次载入");
+                     L"加载项已在 Excel 中关闭，重新打开 Excel 即可再次载入") ||
+                Said(r, L"the add-in may be closed in the user's Excel",
+                     L"加载项可能已在 Excel 中关闭，重新打开 Excel 即可再次载入");
      }},
     {"nothing but the add-in is touched in the user's Excel",
      [](const InjectedRun& r) {

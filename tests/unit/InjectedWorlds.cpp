@@ -19,16 +19,19 @@ void InstallEarlier(FakeHost& h) {
     h.files[kInstalled] = kEarlierAddin;
     WriteEarlierRecord(h);
 }
-// As Excel records a disabled item: three numbers, then its path lower-cased, in UTF-16.
+// As Excel records a disabled item: three numbers, then its path lower-cased, in UTF-16, and
+// a NUL.
 std::string DisabledItem(const std::wstring& path) {
     std::string bytes(12, '\0');
     for (const wchar_t c : path) {
         bytes += static_cast<char>(c & 0xFF);
         bytes += static_cast<char>((c >> 8) & 0xFF);
     }
-    return bytes;
+    return bytes + std::string(2, '\0');
 }
-const std::string kAddinNeedle = DisabledItem(L"\\qxbutton.xla").substr(12);
+const std::wstring kInstalledLowerCase =
+    L"c:\\users\\lin\\appdata\\roaming\\microsoft\\excel\\xlstart\\qxbutton.xla";
+const std::string kAddinsOwnItem = DisabledItem(kInstalledLowerCase);
 
 void SetPolicy(FakeHost& h, const std::wstring& key, const std::wstring& name,
                std::uint32_t number) {
@@ -44,7 +47,7 @@ void OpenUsersExcel(FakeHost& h) {
 
 } // namespace
 
-const World kWorlds[18] = {
+const World kWorlds[19] = {
     {"nothing installed", [](FakeHost&) {}},
     {"installed with its record", InstallEarlier},
     {"an add-in without its record", [](FakeHost& h) { h.files[kInstalled] = kEarlierAddin; }},
@@ -107,10 +110,16 @@ const World kWorlds[18] = {
     {"Excel's disabled items name the add-in, and another file",
      [](FakeHost& h) {
          InstallEarlier(h);
-         h.userRegistry[kDisabledItems][L"2C31A4"].bytes = DisabledItem(
-             L"c:\\users\\lin\\appdata\\roaming\\microsoft\\excel\\xlstart\\qxbutton.xla");
+         h.userRegistry[kDisabledItems][L"2C31A4"].bytes = kAddinsOwnItem;
          h.userRegistry[kDisabledItems][L"7F0E12"].bytes =
              DisabledItem(L"d:\\报表\\myqxbutton.xla");
+         // Files that only share the name, or part of it.
+         h.userRegistry[kDisabledItems][L"0A11B3"].bytes =
+             DisabledItem(L"c:\\addins\\qxbutton.xlam");
+         h.userRegistry[kDisabledItems][L"1B22C4"].bytes =
+             DisabledItem(L"d:\\old\\qxbutton.xla.bak");
+         h.userRegistry[kDisabledItems][L"2C33D5"].bytes =
+             DisabledItem(L"\\\\server\\addins\\qxbutton.xla");
      }},
     {"every trusted location disabled by policy, where no macro runs",
      [](FakeHost& h) {
@@ -132,6 +141,14 @@ const World kWorlds[18] = {
     // A security program that quarantines the add-in moments after it appears.
     {"a security program that takes the add-in away",
      [](FakeHost& h) { h.quarantined = kInstalled; }},
+    // An update that fails after its rename: the earlier add-in is put back.
+    {"installed, and a security program that rewrites the new add-in",
+     [](FakeHost& h) {
+         InstallEarlier(h);
+         h.quarantined = kInstalled;
+         h.cleans = true;
+     },
+     nullptr, false, true},
 };
 
 const Mode kModes[8] = {
@@ -167,7 +184,8 @@ State StateOf(const FakeHost& h) {
     s.workbook = h.programFolder + L"\\TORVA.xls";
     if (const auto found = h.userRegistry.find(kDisabledItems); found != h.userRegistry.end()) {
         for (const auto& [name, value] : found->second) {
-            if (value.bytes.find(kAddinNeedle) != std::string::npos) {
+            s.disabledItems[name] = value.bytes;
+            if (value.bytes == kAddinsOwnItem) {
                 s.addinDisabled = true;
             } else {
                 s.otherDisabled.insert(name);
@@ -175,6 +193,11 @@ State StateOf(const FakeHost& h) {
         }
     }
     return s;
+}
+
+bool State::WholeAddin(const State& before, const World& world) const {
+    return !addin || addin == before.addin || addin == kNewAddin ||
+           (world.scannerRewrites && addin == FakeHost::kCleaned);
 }
 
 FakeHost Arranged(const World& world, const Mode& mode) {

@@ -28,8 +28,10 @@ struct World {
     const wchar_t* refusal = nullptr;
     // Excel's settings keep the add-in's macros from ever running.
     bool macrosNeverRun = false;
+    // A security program rewrites the new add-in: what it leaves is its doing, not the run's.
+    bool scannerRewrites = false;
 };
-extern const World kWorlds[18];
+extern const World kWorlds[19];
 
 inline const std::wstring kDisabledItems =
     L"Software\\Microsoft\\Office\\16.0\\Excel\\Resiliency\\DisabledItems";
@@ -53,7 +55,8 @@ struct State {
     std::set<std::wstring> otherWorkbooks;
     std::wstring workbook;      // what the record names once the program beside it is installed
     bool addinDisabled = false; // among Excel's disabled items
-    std::set<std::wstring> otherDisabled; // the names of Excel's other disabled items
+    std::set<std::wstring> otherDisabled;              // the names of Excel's other disabled items
+    std::map<std::wstring, std::string> disabledItems; // every disabled item, as stored
 
     bool SameAddin(const State& o) const {
         return addin == o.addin && hidden == o.hidden && readOnly == o.readOnly;
@@ -61,6 +64,9 @@ struct State {
     bool Visible() const { return addin && !hidden; }
     bool HasRecord() const { return record.count(L"Path") != 0 && record.count(L"Unit") != 0; }
     bool Installed() const;
+    // Whole: the earlier add-in or the new one, never a part, never another's bytes; or what a
+    // security program made of the new one in a world that has one.
+    bool WholeAddin(const State& before, const World& world) const;
 };
 
 State StateOf(const FakeHost& h);

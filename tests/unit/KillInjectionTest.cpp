@@ -59,13 +59,24 @@ std::wstring FolderOf(const std::wstring& path) {
 }
 
 // The next run of `mode`, once the user has closed Excel and put the program beside its
-// add-in, finishes that mode's job, and leaves no file of its own but the add-in.
+// add-in, finishes that mode's job, and leaves no file of its own but the add-in. A status query
+// only tells: it deletes nothing, not even what the killed run left, but logs that.
 bool NextRunFinishes(const KilledRun& r, RunMode mode) {
     FakeHost next = ReadyForTheNextRun(r.left);
     const State start = StateOf(next);
+    const auto filesBefore = next.files;
     MainMod mainMod(next, {mode, true});
     mainMod.Main();
     const State end = StateOf(next);
+    if (mode == RunMode::StatusQuery) {
+        const bool leftover = next.files.count(kStaging) != 0;
+        const bool told = std::find(next.logLines.begin(), next.logLines.end(),
+                                    L"Found " + kStaging +
+                                        L", left by a run that did not finish: the next install "
+                                        L"or removal deletes it") != next.logLines.end();
+        return next.files == filesBefore && leftover == told &&
+               mainMod.ExitCode() == (start.Visible() ? 0 : 1);
+    }
     for (const auto& [path, bytes] : next.files) {
         if (IsStaging(r, path) && path != kSource) {
             return false;
@@ -78,7 +89,7 @@ bool NextRunFinishes(const KilledRun& r, RunMode mode) {
         // Someone made the add-in read-only: that stays theirs to undo, and the run says so.
         return (mainMod.ExitCode() == 0 && !end.Visible()) || (end.readOnly && end.Visible());
     default:
-        return mainMod.ExitCode() == (start.Visible() ? 0 : 1);
+        return false;
     }
 }
 
@@ -88,9 +99,7 @@ struct KillRule {
 };
 const KillRule kKillRules[] = {
     {"the add-in, when there, is the earlier one or the new one, whole",
-     [](const KilledRun& r) {
-         return !r.after.addin || r.after.addin == r.before.addin || r.after.addin == kNewAddin;
-     }},
+     [](const KilledRun& r) { return r.after.WholeAddin(r.before, *r.world); }},
     {"an update never leaves the add-in's place empty",
      [](const KilledRun& r) {
          return r.mode->mode != RunMode::Install || !r.before.addin || r.after.addin;

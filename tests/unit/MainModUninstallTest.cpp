@@ -49,8 +49,8 @@ TEST_F(UninstallTest, YesRemovesTheAddinThenTheRecordThenSaysSo) {
                             L"AcquireExcelApplication", L"ReadStartupPath",
                             L"MakeFileOrdinary " + kStaging, L"FindFile " + kInstalled, kQuestion,
                             L"MoveFileReplacing " + kInstalled + L" -> " + kStaging,
-                            L"DeleteFile " + kStaging, L"DeleteSetting Tanrebo Software | Merrowin",
-                            kNotice));
+                            L"FlushFolder " + kStartup, L"DeleteFile " + kStaging,
+                            L"DeleteSetting Tanrebo Software | Merrowin", kNotice));
     EXPECT_EQ(host.files.count(kInstalled), 0u);
     EXPECT_EQ(host.files.count(kStaging), 0u);
     EXPECT_FALSE(host.HasSection(L"Tanrebo Software", L"Merrowin"));

@@ -48,18 +48,51 @@ public:
     FakeHost host;
 };
 
-TEST_F(NextStartTest, OnlyTheAddinsOwnDisabledItemsGo) {
-    host.userRegistry[kDisabled][L"A1"].bytes = Utf16(L"c:\\xlstart\\qxbutton.xla");
-    host.userRegistry[kDisabled][L"B2"].bytes = Utf16(L"d:\\报表\\myqxbutton.xla");
-    host.userRegistry[kDisabled][L"C3"].bytes = Utf16(L"d:\\other\\report.xla");
+// Excel keeps the path lower-cased; the one in upper case was written by hand (a .reg file).
+const std::wstring kInstalledAsExcelKeepsIt =
+    L"c:\\users\\lin\\appdata\\roaming\\microsoft\\excel\\xlstart\\qxbutton.xla";
+
+struct DisabledItem {
+    const wchar_t* name;
+    std::string bytes;
+    bool goes;
+};
+
+TEST_F(NextStartTest, OnlyTheInstalledFilesOwnDisabledItemsGo) {
+    const std::string realHeader("\x01\x00\x00\x00\x84\x00\x00\x00\x00\x00\x00\x00", 12);
+    const DisabledItem items[] = {
+        {L"A1", Utf16(kInstalledAsExcelKeepsIt), true},
+        {L"A2", Utf16(L"C:\\USERS\\LIN\\APPDATA\\ROAMING\\MICROSOFT\\EXCEL\\XLSTART\\QXBUTTON.XLA"),
+         true},
+        {L"A3", realHeader + Utf16(kInstalledAsExcelKeepsIt).substr(12) + std::string(2, '\0'),
+         true},
+        {L"B1", Utf16(L"c:\\addins\\qxbutton.xlam"), false},
+        {L"B2", Utf16(L"d:\\old\\qxbutton.xla.bak"), false},
+        {L"B3", Utf16(L"\\\\server\\addins\\qxbutton.xla"), false},
+        {L"B4", Utf16(L"d:\\报表\\myqxbutton.xla"), false},
+        {L"B5", Utf16(L"c:\\users\\lin\\appdata\\roaming\\microsoft\\excel\\qxbutton.xla"), false},
+        {L"B6", Utf16(kInstalledAsExcelKeepsIt + L".bak"), false},
+        // Read at odd offsets, these bytes would spell the installed path.
+        {L"B7", "\x01" + Utf16(kInstalledAsExcelKeepsIt), false},
+    };
+    for (const DisabledItem& item : items) {
+        host.userRegistry[kDisabled][item.name].bytes = item.bytes;
+    }
 
     EXPECT_EQ(Run(), 0);
 
-    EXPECT_EQ(host.userRegistry[kDisabled].count(L"A1"), 0u);
-    EXPECT_EQ(host.userRegistry[kDisabled].count(L"B2"), 1u);
-    EXPECT_EQ(host.userRegistry[kDisabled].count(L"C3"), 1u);
-    EXPECT_TRUE(Logged(L"Delete Excel's disabled item HKCU\\" + kDisabled +
-                       L"\\A1, which names QxButton.xla: done"));
+    for (const DisabledItem& item : items) {
+        const auto& left = host.userRegistry[kDisabled];
+        if (item.goes) {
+            EXPECT_EQ(left.count(item.name), 0u) << "kept " << ::testing::PrintToString(item.name);
+            EXPECT_TRUE(Logged(L"Delete Excel's disabled item HKCU\\" + kDisabled + L"\\" +
+                               item.name + L", which names " + kInstalled + L": done"));
+        } else {
+            const auto kept = left.find(item.name);
+            EXPECT_TRUE(kept != left.end() && kept->second.bytes == item.bytes)
+                << "deleted or changed " << ::testing::PrintToString(item.name);
+        }
+    }
     EXPECT_TRUE(host.successWindowShown);
     EXPECT_TRUE(host.shownMessages.empty());
 }
@@ -87,6 +120,10 @@ TEST_P(ToldTest, SaysWhatExcelWillDoAndShowsTheWindowOnlyWhenItRuns) {
     EXPECT_EQ(host.files[kInstalled], "new add-in");
 }
 
+const std::wstring kStaysDisabled =
+    L"Warn: Quorvale已经安装，但 Excel 已把它列为禁用项目，启动时不会加载它。请在 Excel 的“文件”>"
+    L"“选项”>“加载项”中，从“管理”列表选择“禁用项目”，启用“QxButton.xla”；如无法更改，请联系 IT "
+    L"部门。   ";
 const std::wstring kAskIt =
     L"请联系 IT 部门，请他们通过组策略把 Excel 的启动文件夹“" + kStartup + L"”设为受信任位置。   ";
 
@@ -122,12 +159,18 @@ INSTANTIATE_TEST_SUITE_P(
              true},
         Told{"DisabledItemThatStays",
              [](NextStartTest& test) {
-                 test.host.userRegistry[kDisabled][L"A1"].bytes = Utf16(L"c:\\x\\qxbutton.xla");
+                 test.host.userRegistry[kDisabled][L"A1"].bytes = Utf16(kInstalledAsExcelKeepsIt);
                  test.host.Fail(Op::DeleteUserValue);
              },
-             {L"Warn: Quorvale已经安装，但 Excel 已把它列为禁用项目，启动时不会加载它。请在 Excel "
-              L"的“文件”>“选项”>“加载项”中，从“管理”列表选择“禁用项目”，启用“QxButton.xla”；如无"
-              L"法更改，请联系 IT 部门。   "},
+             {kStaysDisabled},
+             false},
+        // A list that cannot be read may hold the add-in: the user hears how to look.
+        Told{"DisabledItemsUnread",
+             [](NextStartTest& test) {
+                 test.host.userRegistry[kDisabled][L"B1"].bytes = Utf16(L"d:\\其他.xla");
+                 test.host.Fail(Op::ListUserValues);
+             },
+             {kStaysDisabled},
              false},
         // Never guessed: without Excel's word on its version nothing is read, and nothing said.
         Told{"VersionUnknown",
@@ -168,14 +211,14 @@ TEST_F(NextStartTest, TheUsersExcelDoesNotOpenAnAddinItsSettingsHoldBack) {
 
 TEST_F(NextStartTest, StatusLogsTheVerdictKeepsItsExitCodeAndDeletesNothing) {
     host.files[kInstalled] = "earlier";
-    host.userRegistry[kDisabled][L"A1"].bytes = Utf16(L"c:\\x\\qxbutton.xla");
+    host.userRegistry[kDisabled][L"A1"].bytes = Utf16(kInstalledAsExcelKeepsIt);
     Policy(L"Excel\\Security\\Trusted Locations", L"AllLocationsDisabled", 1);
 
     EXPECT_EQ(Run(RunMode::StatusQuery), 0);
 
     EXPECT_EQ(host.userRegistry[kDisabled].count(L"A1"), 1u);
-    EXPECT_TRUE(Logged(L"Excel's disabled item HKCU\\" + kDisabled +
-                       L"\\A1, which names QxButton.xla: there"));
+    EXPECT_TRUE(Logged(L"Excel's disabled item HKCU\\" + kDisabled + L"\\A1, which names " +
+                       kInstalled + L": there"));
     EXPECT_TRUE(Logged(L"Trust in Excel 16.0: " + kStartup +
                        L" is not a trusted location (every trusted location is disabled); the "
                        L"add-in's macros run once the user enables them, asked at every start"));
@@ -197,6 +240,44 @@ TEST_F(NextStartTest, AnAddinASecurityProgramTookFailsTheInstallAndPutsBackTheEa
     EXPECT_EQ(host.files.count(kStaging), 0u);
     EXPECT_FALSE(host.successWindowShown);
     EXPECT_THAT(host.shownMessages, ElementsAre(L"Warn: " + kTakenAway + L"   "));
+}
+
+// A security program that refuses to let the new add-in be opened acted; a source that changed
+// or dropped after the copy says nothing of one, and the install stands.
+TEST_F(NextStartTest, OnlyWhatASecurityProgramDidIsLaidOnOne) {
+    const HostError virusInfected{
+        225, L"无法成功完成操作，因为文件包含病毒或潜在的垃圾软件。\r\n", false, false, false,
+        true};
+    host.FailNth(Op::SameBytesAfterScan, 1, virusInfected);
+
+    EXPECT_EQ(Run(), 1603);
+
+    EXPECT_EQ(host.files.count(kInstalled), 0u);
+    EXPECT_THAT(host.shownMessages, ElementsAre(L"Warn: " + kTakenAway + L"   "));
+
+    host = FakeHost();
+    host.files[kSource] = "new add-in";
+    host.quarantined = kSource; // gone from the program's folder once it was copied
+
+    EXPECT_EQ(Run(), 0);
+
+    EXPECT_EQ(host.files[kInstalled], "new add-in");
+    EXPECT_TRUE(host.successWindowShown);
+}
+
+TEST_F(NextStartTest, ASourceThatChangedWhileCopiedIsToldInItsOwnWords) {
+    host.FailNth(Op::CopyFile, 1,
+                 HostError{64, L"指定的网络名不再可用。\r\n", false, false, false, false, true});
+
+    EXPECT_EQ(Run(), 1603);
+
+    EXPECT_EQ(host.files.count(kInstalled), 0u);
+    EXPECT_EQ(host.files.count(kStaging), 0u);
+    EXPECT_FALSE(host.HasSection(L"Tanrebo Software", L"Merrowin"));
+    EXPECT_THAT(host.shownMessages,
+                ElementsAre(L"Warn: Quorvale安装失败：复制“" + kSource +
+                            L"”时，它被改动了或无法再读取（指定的网络名不再可用）。请确认该文件"
+                            L"完好、所在的位置可以访问后重试。   "));
 }
 
 // A copy a security program changed, and that cannot be taken back out: it stays, whole, with

@@ -223,6 +223,13 @@ TEST_F(RunModeTest, StatusChangesNothingShowsNothingAndAnswersByExitCode) {
              h.hiddenFiles.insert(kInstalled);
          },
          1},
+        // What a killed run left beside the start-up folder stays for the next install.
+        {"installed, a killed run's staged copy beside it",
+         [](FakeHost& h) {
+             h.files[kInstalled] = "x";
+             h.files[kStaging] = "half";
+         },
+         0},
         {"cannot look", [](FakeHost& h) { h.Fail(Op::FindFile); }, 1603},
         {"no Excel", [](FakeHost& h) { h.excelInstalled = false; }, 1603},
         {"another account", [](FakeHost& h) { h.desktopUser = false; }, 1603},
@@ -332,8 +339,10 @@ TEST_F(RunModeTest, TheLogHasALineForEachStepWithItsOutcome) {
         L"Record Unit = Halvetri: done",
         L"Write the record to disk: done",
         L"Move " + kStaging + L" to " + kInstalled + L": done",
-        L"Compare " + kInstalled + L" with " + kSource +
-            L", after a security program's look: the same",
+        L"Write " + kStartup + L" to disk: done",
+        L"Compare " + kInstalled +
+            L" with what was staged, after a security program's look: "
+            L"the same",
         L"Ask Excel for its version: done",
         L"Excel's version: 16.0",
         L"Read HKCU\\Software\\Microsoft\\Office\\16.0\\Excel\\Resiliency\\DisabledItems: none",
