@@ -177,6 +177,26 @@ const char* MacrosText(AtNextStart macros) {
 
 } // namespace
 
+// Excel's version names where its settings are. Without it nothing is checked: a guessed
+// version would read another Excel's settings and tell the user something untrue.
+NextStart LookAtExcelsSettings(HostServices& host, StepLog& log, const InstallState& state,
+                               bool onlyLook) {
+    NextStart next;
+    const auto answered =
+        log.Logged({"Ask Excel for its version"}, host.ReadExcelVersion(state.excel));
+    const auto version = answered ? UsableExcelVersion(answered.value()) : std::nullopt;
+    if (!version) {
+        log.Log({"Excel's version is not known", answered ? " (it answered \"" : "",
+                 answered ? answered.value() : L"", answered ? "\")" : "",
+                 ": its disabled items and trust settings are not checked"});
+        return next;
+    }
+    log.Log({"Excel's version: ", *version});
+    next.disabled = ClearDisabledItems(host, *version, state.InstalledAddinPath(), onlyLook);
+    next.macros = ReadTrust(host, *version, state.startupFolder).macros;
+    return next;
+}
+
 std::optional<std::wstring> UsableExcelVersion(const std::wstring& answered) {
     if (answered.empty() || answered.size() > 8 || answered.front() == L'.') {
         return std::nullopt;
