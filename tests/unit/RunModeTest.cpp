@@ -102,68 +102,6 @@ TEST_F(RunModeTest, AnUpdateKeepsTheRecordsOtherValues) {
     EXPECT_EQ(Record(L"Theme"), L"蓝色");
 }
 
-// A failed update puts back what was there: the earlier add-in and the earlier record.
-struct FailedUpdate {
-    const char* name;
-    std::function<void(FakeHost&)> arrange;
-    std::wstring earlierPath; // "<absent>": the record had no Path
-};
-void PrintTo(const FailedUpdate& c, std::ostream* out) {
-    *out << c.name;
-}
-
-class FailedUpdateTest : public RunModeTest, public ::testing::WithParamInterface<FailedUpdate> {};
-
-TEST_P(FailedUpdateTest, PutsTheEarlierAddinAndRecordBack) {
-    InstallEarlier();
-    if (GetParam().earlierPath == L"<absent>") {
-        host.settingsSections[kRecord].erase(L"Path");
-    }
-    GetParam().arrange(host);
-
-    EXPECT_EQ(Run(RunMode::Install, true), 1603);
-
-    EXPECT_EQ(host.files[kInstalled], "earlier add-in");
-    EXPECT_EQ(Record(L"Path"), GetParam().earlierPath);
-    EXPECT_EQ(Record(L"Unit"), L"Halvetri");
-    EXPECT_EQ(Record(L"Theme"), L"蓝色");
-    EXPECT_FALSE(ShowedAnything(host));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    EachFailure, FailedUpdateTest,
-    ::testing::Values(
-        FailedUpdate{"CopyRefused", [](FakeHost& h) { h.Fail(Op::CopyFile); }, kEarlierPath},
-        FailedUpdate{"CopyBrokeOffHalfWay",
-                     [](FakeHost& h) { h.BreakOffNth(Op::CopyFile, 1, FakeHost::DefaultError()); },
-                     kEarlierPath},
-        FailedUpdate{"SourceMissing", [](FakeHost& h) { h.files.erase(kSource); }, kEarlierPath},
-        FailedUpdate{"PathWriteRefused",
-                     [](FakeHost& h) { h.FailNth(Op::SaveSetting, 1, FakeHost::DefaultError()); },
-                     kEarlierPath},
-        FailedUpdate{"UnitWriteRefused",
-                     [](FakeHost& h) { h.FailNth(Op::SaveSetting, 2, FakeHost::DefaultError()); },
-                     kEarlierPath},
-        FailedUpdate{"UnitWriteRefusedWhereThereWasNoPath",
-                     [](FakeHost& h) { h.FailNth(Op::SaveSetting, 2, FakeHost::DefaultError()); },
-                     L"<absent>"}),
-    [](const ::testing::TestParamInfo<FailedUpdate>& param) { return param.param.name; });
-
-// An update that could not keep a copy of what it replaces does not start.
-TEST_F(RunModeTest, AnUpdateThatCannotKeepTheEarlierAddinChangesNothing) {
-    InstallEarlier();
-    host.Fail(Op::ReadFileBytes);
-
-    EXPECT_EQ(Run(RunMode::Install, true), 1603);
-
-    EXPECT_EQ(host.files[kInstalled], "earlier add-in");
-    EXPECT_EQ(Record(L"Path"), kEarlierPath);
-    for (const auto& call : host.calls) {
-        EXPECT_NE(call.rfind(L"CopyFile", 0), 0u);
-        EXPECT_NE(call.rfind(L"SaveSetting", 0), 0u);
-    }
-}
-
 TEST_F(RunModeTest, QuietUninstallRemovesTheAddinAndRecordAndShowsNothing) {
     InstallEarlier();
 
