@@ -18,18 +18,6 @@ const std::wstring kRecord = L"Tanrebo Software\\Merrowin";
 const std::wstring kEarlierPath = L"E:\\旧版\\TORVA.xls";
 const std::wstring kAccessDenied = L"Quorvale安装失败：拒绝访问。   ";
 
-// Tells a run apart from one that shows nothing: every question, box and window.
-bool ShowedAnything(const FakeHost& host) {
-    for (const auto& call : host.calls) {
-        for (const wchar_t* shown : {L"AskYesNo", L"Inform", L"Warn", L"ShowSuccessWindow"}) {
-            if (call.rfind(shown, 0) == 0) {
-                return true;
-            }
-        }
-    }
-    return false;
-}
-
 class AddinReplacementTest : public ::testing::Test {
 protected:
     AddinReplacementTest() { host.files[kSource] = "new add-in"; }
@@ -168,7 +156,7 @@ TEST_P(FailedUpdateTest, PutsTheEarlierAddinAndRecordBack) {
     EXPECT_EQ(Record(L"Path"), GetParam().earlierPath);
     EXPECT_EQ(Record(L"Unit"), L"Halvetri");
     EXPECT_EQ(Record(L"Theme"), L"蓝色");
-    EXPECT_FALSE(ShowedAnything(host));
+    EXPECT_FALSE(host.ShowedAnything());
 }
 
 INSTANTIATE_TEST_SUITE_P(
