@@ -1,7 +1,7 @@
 #include "app/Win32HostServices.h"
 
 #include "host/DesktopUser.h"
-#include "host/Environment.h"
+#include "host/FileNames.h"
 #include "host/FileSystem.h"
 #include "host/MessageBoxes.h"
 #include "host/SettingsStore.h"
@@ -49,7 +49,8 @@ Outcome<std::wstring> Win32HostServices::FindFile(const std::wstring& path) {
     return FindOrdinaryFile(path);
 }
 
-Status Win32HostServices::CopyFile(const std::wstring& source, const std::wstring& destination) {
+Outcome<FileDigest> Win32HostServices::CopyFile(const std::wstring& source,
+                                                const std::wstring& destination) {
     return CopyFileFlushed(source, destination);
 }
 
@@ -102,9 +103,18 @@ Outcome<bool> Win32HostServices::IsOnNetwork(const std::wstring& folder) {
     return IsOnNetworkFolder(folder);
 }
 
-Outcome<bool> Win32HostServices::SameBytesAfterScan(const std::wstring& first,
-                                                    const std::wstring& second) {
-    return qx::SameBytesAfterScan(first, second);
+Outcome<bool> Win32HostServices::SameBytesAfterScan(const std::wstring& path,
+                                                    const FileDigest& staged) {
+    return qx::SameBytesAfterScan(path, staged);
+}
+
+bool Win32HostServices::SameFileName(const std::wstring& first, const std::wstring& second) {
+    return SameFileNames(first, second);
+}
+
+Outcome<bool> Win32HostServices::LocationCovers(const std::wstring& location,
+                                                const std::wstring& folder, bool withSubfolders) {
+    return qx::LocationCovers(location, folder, withSubfolders);
 }
 
 Status Win32HostServices::SaveSetting(const std::wstring& application, const std::wstring& section,
@@ -148,10 +158,6 @@ Outcome<std::vector<RegistryValue>> Win32HostServices::ListUserValues(const std:
 
 Status Win32HostServices::DeleteUserValue(const std::wstring& key, const std::wstring& name) {
     return DeleteUserValueAt(key, name);
-}
-
-Outcome<std::wstring> Win32HostServices::ExpandEnvironment(const std::wstring& text) {
-    return ExpandEnvironmentText(text);
 }
 
 Status Win32HostServices::DeleteSetting(const std::wstring& application,

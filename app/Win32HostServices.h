@@ -23,7 +23,8 @@ public:
     Status OpenAddin(const ExcelApplicationHandle& excel, const std::wstring& path) override;
     Status CloseAddin(const ExcelApplicationHandle& excel, const std::wstring& name) override;
     Outcome<std::wstring> FindFile(const std::wstring& path) override;
-    Status CopyFile(const std::wstring& source, const std::wstring& destination) override;
+    Outcome<FileDigest> CopyFile(const std::wstring& source,
+                                 const std::wstring& destination) override;
     Status MoveFileReplacing(const std::wstring& from, const std::wstring& to) override;
     Status FlushFolder(const std::wstring& path) override;
     Outcome<std::uint32_t> MakeFileOrdinary(const std::wstring& path) override;
@@ -36,8 +37,10 @@ public:
     Outcome<std::wstring> ApplicationFolder() override;
     Outcome<bool> IsInTemporaryFolder(const std::wstring& folder) override;
     Outcome<bool> IsOnNetwork(const std::wstring& folder) override;
-    Outcome<bool> SameBytesAfterScan(const std::wstring& first,
-                                     const std::wstring& second) override;
+    Outcome<bool> SameBytesAfterScan(const std::wstring& path, const FileDigest& staged) override;
+    bool SameFileName(const std::wstring& first, const std::wstring& second) override;
+    Outcome<bool> LocationCovers(const std::wstring& location, const std::wstring& folder,
+                                 bool withSubfolders) override;
     Status SaveSetting(const std::wstring& application, const std::wstring& section,
                        const std::wstring& key, const std::wstring& value) override;
     Outcome<std::wstring> ReadSetting(const std::wstring& application, const std::wstring& section,
@@ -52,7 +55,6 @@ public:
     Outcome<std::vector<std::wstring>> ListUserSubkeys(const std::wstring& key) override;
     Outcome<std::vector<RegistryValue>> ListUserValues(const std::wstring& key) override;
     Status DeleteUserValue(const std::wstring& key, const std::wstring& name) override;
-    Outcome<std::wstring> ExpandEnvironment(const std::wstring& text) override;
     Outcome<std::int16_t> AskYesNo(const std::wstring& prompt) override;
     Status Inform(const std::wstring& prompt) override;
     Status Warn(const std::wstring& prompt) override;

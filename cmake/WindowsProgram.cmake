@@ -28,9 +28,9 @@ add_library(qxhost STATIC
     host/Automation.cpp
     host/CallDeadline.cpp
     host/DesktopUser.cpp
-    host/Environment.cpp
     host/ExcelAutomation.cpp
     host/ExcelThread.cpp
+    host/FileNames.cpp
     host/FileSystem.cpp
     host/LogFile.cpp
     host/MessageBoxes.cpp
@@ -41,7 +41,7 @@ add_library(qxhost STATIC
     host/Win32Error.cpp
 )
 target_include_directories(qxhost PUBLIC ${PROJECT_SOURCE_DIR})
-target_link_libraries(qxhost PUBLIC ole32 oleaut32)
+target_link_libraries(qxhost PUBLIC ole32 oleaut32 advapi32)
 qx_program_code(qxhost)
 qx_warnings(qxhost)
 

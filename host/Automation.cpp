@@ -26,14 +26,14 @@ HostError AutomationFailure(HRESULT result, ScopedExcepInfo& exception) {
     return error;
 }
 
-template <typename Call> HRESULT CallWithin(CallDeadline* deadline, Call call) {
+template <typename Call> HRESULT CallWithin(const CallDeadline* deadline, Call call) {
     return deadline ? CallBeforeDeadline(*deadline, call) : call();
 }
 
 } // namespace
 
 Status CallMember(IDispatch* object, const wchar_t* name, WORD flags, VARIANT* arguments,
-                  UINT count, VARIANT* result, CallDeadline* deadline) {
+                  UINT count, VARIANT* result, const CallDeadline* deadline) {
     DISPID id = DISPID_UNKNOWN;
     auto* names = const_cast<LPOLESTR>(name);
     const HRESULT looked = CallWithin(deadline, [&] {
@@ -55,7 +55,7 @@ Status CallMember(IDispatch* object, const wchar_t* name, WORD flags, VARIANT* a
 }
 
 Status GetProperty(IDispatch* object, const wchar_t* name, VARTYPE type, VARIANT* result,
-                   CallDeadline* deadline) {
+                   const CallDeadline* deadline) {
     if (auto read = CallMember(object, name, DISPATCH_PROPERTYGET, nullptr, 0, result, deadline);
         !read) {
         return read;
@@ -67,7 +67,7 @@ Status GetProperty(IDispatch* object, const wchar_t* name, VARTYPE type, VARIANT
 }
 
 Status GetObject(IDispatch* object, const wchar_t* name, WORD flags, VARIANT* arguments, UINT count,
-                 ScopedVariant& result, CallDeadline* deadline) {
+                 ScopedVariant& result, const CallDeadline* deadline) {
     if (auto got = CallMember(object, name, flags, arguments, count, result.get(), deadline);
         !got) {
         return got;

@@ -15,13 +15,13 @@ namespace qx {
 // Invokes `name` with `arguments` (last argument first, as DISPPARAMS holds them). Excel's own
 // error description, when it gives one, is the failure's description.
 Status CallMember(IDispatch* object, const wchar_t* name, WORD flags, VARIANT* arguments,
-                  UINT count, VARIANT* result, CallDeadline* deadline);
+                  UINT count, VARIANT* result, const CallDeadline* deadline);
 // A property with no arguments, coerced to `type`.
 Status GetProperty(IDispatch* object, const wchar_t* name, VARTYPE type, VARIANT* result,
-                   CallDeadline* deadline);
+                   const CallDeadline* deadline);
 // A member that hands back an object; fails rather than hand back none.
 Status GetObject(IDispatch* object, const wchar_t* name, WORD flags, VARIANT* arguments, UINT count,
-                 ScopedVariant& result, CallDeadline* deadline);
+                 ScopedVariant& result, const CallDeadline* deadline);
 // Copies `text` into `argument`, which owns the copy from then on.
 Status PutText(ScopedVariant& argument, const std::wstring& text);
 

@@ -10,11 +10,13 @@
 namespace qx {
 
 // Excel rejects calls while a dialog is open or a cell is being edited, and a hung Excel does
-// not answer at all. A call into Excel is retried for as long as it is rejected, and
-// waited for, until one deadline passes, whichever mechanism retries it: Windows asks the
-// calling thread's message filter (RetryRejectedCall, MessagePending), and where the filter is
-// not asked (Wine), the caller's own loop sees the rejection come back. Set on the thread that
-// calls, read also by the thread that waits for it.
+// not answer at all. Each job sent to Excel (reading its start-up folder, opening the add-in:
+// the calls it makes and the releases of what they hand back) has one deadline, armed once as
+// the job begins and never moved: its calls are retried for as long as they are rejected, and
+// waited for, until it passes, whichever mechanism retries them: Windows asks the calling
+// thread's message filter (RetryRejectedCall, MessagePending), and where the filter is not asked
+// (Wine), the caller's own loop sees the rejection come back. Armed by the thread that sends the
+// job, read by the thread that runs it and by the one that waits for it.
 class CallDeadline {
 public:
     static constexpr DWORD kLimitMs = kExcelAnswerLimitSeconds * 1000;
@@ -70,11 +72,11 @@ private:
 };
 
 // Runs `call` (returning an HRESULT) again for as long as it comes back rejected, until the
-// deadline passes. The deadline starts anew for what follows the call: its results are released,
-// which calls into Excel too, and the job that made the call ends the deadline.
-template <typename Call> HRESULT CallBeforeDeadline(CallDeadline& deadline, Call call) {
+// job's deadline passes. The deadline is the job's, not the call's: a job of many slow calls
+// ends when one would, and what follows the call (its results released, which calls into Excel
+// too) keeps to the same deadline.
+template <typename Call> HRESULT CallBeforeDeadline(const CallDeadline& deadline, Call call) {
     constexpr DWORD kRetryAfterMs = CallDeadline::kRetryAfterMs;
-    deadline.Start();
     HRESULT result = S_OK;
     for (;;) {
         result = call();
@@ -86,7 +88,6 @@ template <typename Call> HRESULT CallBeforeDeadline(CallDeadline& deadline, Call
         const DWORD left = deadline.RemainingMs();
         Sleep(left < kRetryAfterMs ? left : kRetryAfterMs);
     }
-    deadline.Start();
     return result;
 }
 

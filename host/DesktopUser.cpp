@@ -3,6 +3,8 @@
 #include "host/ScopedWin.h"
 #include "host/Win32Error.h"
 
+#include <sddl.h>
+
 #include <vector>
 
 namespace qx {
@@ -35,6 +37,17 @@ Outcome<UserSidBuffer> UserOfProcess(HANDLE process) {
 }
 
 } // namespace
+
+bool AppendOwnUserSid(std::wstring& text) {
+    const auto own = UserOfProcess(GetCurrentProcess());
+    wchar_t* sid = nullptr;
+    if (!own || !ConvertSidToStringSidW(SidOf(own.value()), &sid)) {
+        return false;
+    }
+    const UniqueLocalMemory<wchar_t> owner(sid);
+    text += sid;
+    return true;
+}
 
 Outcome<bool> RunsAsDesktopUser() {
     const auto own = UserOfProcess(GetCurrentProcess());

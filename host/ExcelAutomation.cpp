@@ -62,7 +62,7 @@ Status StartExcelOnThread(ExcelThread::OnThread& onThread) {
 }
 
 Outcome<std::wstring> TextPropertyOf(IDispatch* application, const wchar_t* property,
-                                     CallDeadline* deadline) {
+                                     const CallDeadline* deadline) {
     ScopedVariant value;
     if (auto read = GetProperty(application, property, VT_BSTR, value.get(), deadline); !read) {
         return read.error();
@@ -71,7 +71,7 @@ Outcome<std::wstring> TextPropertyOf(IDispatch* application, const wchar_t* prop
     return std::wstring(text ? text : L"", text ? SysStringLen(text) : 0);
 }
 
-Status RunAutoMacros(IDispatch* workbook, LONG which, CallDeadline& deadline) {
+Status RunAutoMacros(IDispatch* workbook, LONG which, const CallDeadline& deadline) {
     ScopedVariant argument;
     V_VT(argument.get()) = VT_I4;
     V_I4(argument.get()) = which;
@@ -81,7 +81,7 @@ Status RunAutoMacros(IDispatch* workbook, LONG which, CallDeadline& deadline) {
 
 // A workbook from the application's Workbooks by one text argument: Open(path), Item(name).
 Status WorkbookBy(IDispatch* application, const wchar_t* member, WORD flags,
-                  const std::wstring& text, ScopedVariant& workbook, CallDeadline& deadline) {
+                  const std::wstring& text, ScopedVariant& workbook, const CallDeadline& deadline) {
     ScopedVariant workbooks;
     if (auto got = GetObject(application, L"Workbooks", DISPATCH_PROPERTYGET, nullptr, 0, workbooks,
                              &deadline);
@@ -96,7 +96,7 @@ Status WorkbookBy(IDispatch* application, const wchar_t* member, WORD flags,
 }
 
 Status OpenWorkbookAsAddin(IDispatch* application, const std::wstring& path,
-                           CallDeadline& deadline) {
+                           const CallDeadline& deadline) {
     ScopedVariant workbook;
     if (auto opened = WorkbookBy(application, L"Open", DISPATCH_METHOD, path, workbook, deadline);
         !opened) {
@@ -107,7 +107,7 @@ Status OpenWorkbookAsAddin(IDispatch* application, const std::wstring& path,
 }
 
 Status CloseWorkbookAsAddin(IDispatch* application, const std::wstring& name,
-                            CallDeadline& deadline) {
+                            const CallDeadline& deadline) {
     // An add-in is found by its name, although Workbooks.Count does not count it. One that is
     // not open is "subscript out of range".
     ScopedVariant workbook;

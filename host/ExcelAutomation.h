@@ -35,7 +35,7 @@ public:
 private:
     // Work on the add-in (its path or name) in the user's Excel, done on that Excel's thread.
     using AddinWork = Status (*)(IDispatch* application, const std::wstring& addin,
-                                 CallDeadline& deadline);
+                                 const CallDeadline& deadline);
     Status OnUsersExcel(const ExcelApplicationHandle& excel, AddinWork work,
                         const std::wstring& addin);
     ExcelThread* ThreadOf(const ExcelApplicationHandle& excel);

@@ -10,8 +10,10 @@ constexpr UINT kRunJob = WM_APP + 1;
 // Asks the thread to let go of Excel and end: a message of the program's own, which nothing but
 // this program posts to the thread.
 constexpr UINT kStop = WM_APP + 2;
-// How long past a deadline the thread may take to notice it and give the call up itself: a
-// rejection comes back at once.
+// How long past a job's deadline the thread may take to notice it and withdraw the call itself:
+// a rejection comes back at once, a cancelled call within the filter's next look. The program
+// gives up on a job this long after its deadline, so never later than kLimitMs + kNoticeMs
+// (11 s) after the job was sent, whatever the job or Excel does.
 constexpr DWORD kNoticeMs = 1000;
 // How often the waiting thread looks at the deadline.
 constexpr DWORD kLookMs = 50;
@@ -79,14 +81,18 @@ Status ExcelThread::Send(Job& job) {
     if (!job.done) {
         return LastWin32Failure();
     }
+    // Armed here, once, rather than when the thread gets to the job: the bound then holds also
+    // for a thread slow to take the job up. Nothing moves it until the job is done.
+    state_->deadline.Start();
     if (!PostThreadMessageW(threadId_, kRunJob, 0, reinterpret_cast<LPARAM>(&job))) {
+        state_->deadline.Clear();
         return LastWin32Failure();
     }
     job.posted = true;
     return WaitFor(job.done.get());
 }
 
-// Waits for the thread to set `event`, for as long as its job keeps to its deadline.
+// Waits for the thread to set `event`, until the job's one deadline has passed by kNoticeMs.
 Status ExcelThread::WaitFor(HANDLE event) {
     const HANDLE ends[] = {event, thread_.get()};
     for (;;) {
@@ -130,9 +136,8 @@ void ExcelThread::Serve(ThreadState& state) {
     while (GetMessageW(&message, nullptr, 0, 0) > 0) {
         if (message.hwnd == nullptr && message.message == kRunJob) {
             auto* job = reinterpret_cast<Job*>(message.lParam);
-            // The deadline runs for the whole job, not only during each call: releasing one of
-            // Excel's objects between calls is a call into Excel too.
-            state.deadline.Start();
+            // The deadline, armed as the job was sent, runs for the whole job, not only during
+            // each call: releasing one of Excel's objects between calls is a call into Excel too.
             job->Run(onThread);
             state.deadline.Clear();
             SetEvent(job->done.get());

@@ -25,7 +25,7 @@ public:
         ComPtr<IDispatch>& excel;
         // Excel's global object, for an Excel the program starts: kept as long as Excel is.
         ComPtr<IDispatch>& global;
-        CallDeadline& deadline;
+        const CallDeadline& deadline;
     };
 
     ExcelThread() = default;

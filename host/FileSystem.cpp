@@ -1,9 +1,11 @@
 #include "host/FileSystem.h"
 
+#include "host/FileNames.h"
 #include "host/ScopedWin.h"
 #include "host/Win32Error.h"
 
-#include <algorithm>
+#include <memory>
+#include <utility>
 #include <vector>
 
 namespace qx {
@@ -58,16 +60,17 @@ Outcome<std::wstring> FindOrdinaryFile(const std::wstring& path) {
 
 namespace {
 
-Status WriteAll(HANDLE file, const char* bytes, std::size_t size) {
+// False when a write fails, GetLastError() saying why.
+bool WriteAll(HANDLE file, const char* bytes, std::size_t size) {
     std::size_t done = 0;
     while (done < size) {
         DWORD written = 0;
         if (!WriteFile(file, bytes + done, static_cast<DWORD>(size - done), &written, nullptr)) {
-            return LastWin32Failure();
+            return false;
         }
         done += written;
     }
-    return Completed();
+    return true;
 }
 
 // What a rename publishes next must already be on disk: flushed, a file's size can no longer
@@ -83,34 +86,114 @@ OpenedFile CreateOrdinaryFile(const std::wstring& path) {
     return OpenFileHandle(path.c_str(), GENERIC_WRITE, 0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL);
 }
 
-} // namespace
+// What tells a file's bytes apart from the same file's a moment later, short of reading them
+// again: its size and when it was last written.
+struct FileState {
+    DWORD sizeHigh;
+    DWORD sizeLow;
+    DWORD writtenHigh;
+    DWORD writtenLow;
+    bool operator==(const FileState&) const = default;
+};
 
-// Copied here rather than by CopyFileW, which gives the copy the source's attributes (a
-// read-only source from a CD or a locked-down share) and cannot flush it.
-Status CopyFileFlushed(const std::wstring& source, const std::wstring& destination) {
+// False when it cannot be read, GetLastError() saying why.
+bool ReadState(HANDLE file, FileState& state) {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(file, &information)) {
+        return false;
+    }
+    state = {information.nFileSizeHigh, information.nFileSizeLow,
+             information.ftLastWriteTime.dwHighDateTime, information.ftLastWriteTime.dwLowDateTime};
+    return true;
+}
+
+// Reads `file` to its end into its SHA-256 digest, and into `copy` when one is given: 0, or the
+// error that stopped it; `reading` tells whether that was a read of `file`. The system's own
+// provider computes the digest.
+DWORD DigestInto(HANDLE file, HANDLE copy, FileDigest& digest, bool& reading) {
+    const UniqueCryptProvider provider(AcquireHashingProvider());
+    if (!provider) {
+        return GetLastError();
+    }
+    const UniqueCryptHash hash(CreateCryptHash(provider.get(), CALG_SHA_256));
+    if (!hash) {
+        return GetLastError();
+    }
+    constexpr DWORD kBlock = 1024 * 1024;
+    const std::unique_ptr<char[]> block(new char[kBlock]);
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file, block.get(), kBlock, &got, nullptr)) {
+            reading = true;
+            return GetLastError();
+        }
+        if (got == 0) {
+            break;
+        }
+        if (!CryptHashData(hash.get(), reinterpret_cast<const BYTE*>(block.get()), got, 0) ||
+            (copy && !WriteAll(copy, block.get(), got))) {
+            return GetLastError();
+        }
+    }
+    constexpr DWORD kDigestBytes = 32;
+    digest.bytes.assign(kDigestBytes, '\0');
+    DWORD size = kDigestBytes;
+    return CryptGetHashParam(hash.get(), HP_HASHVAL, reinterpret_cast<BYTE*>(digest.bytes.data()),
+                             &size, 0)
+               ? 0
+               : GetLastError();
+}
+
+// Copies `source` to `destination` through its digest: 0, or the error that stopped it;
+// `changed` tells that the source changed, or could no longer be read, while it was copied.
+DWORD CopyDigesting(const std::wstring& source, const std::wstring& destination, FileDigest& copied,
+                    bool& changed) {
     const UniqueFile from(OpenFileHandle(source.c_str(), GENERIC_READ, FILE_SHARE_READ,
                                          OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN));
-    if (!from) {
-        return LastWin32Failure();
+    FileState before;
+    if (!from || !ReadState(from.get(), before)) {
+        return GetLastError();
     }
     const UniqueFile to(CreateOrdinaryFile(destination));
     if (!to) {
-        return LastWin32Failure();
+        return GetLastError();
     }
-    constexpr DWORD kBlock = 1024 * 1024;
-    std::vector<char> block(kBlock);
-    for (;;) {
-        DWORD read = 0;
-        if (!ReadFile(from.get(), block.data(), kBlock, &read, nullptr)) {
-            return LastWin32Failure();
-        }
-        if (read == 0) {
-            return Flushed(to.get());
-        }
-        if (auto written = WriteAll(to.get(), block.data(), read); !written) {
-            return written;
-        }
+    if (const DWORD error = DigestInto(from.get(), to.get(), copied, changed); error != 0) {
+        return error;
     }
+    changed = true;
+    FileState after;
+    if (!ReadState(from.get(), after)) {
+        return GetLastError();
+    }
+    if (!(after == before)) {
+        // Windows' own words for a file altered from outside while it was open.
+        return ERROR_FILE_INVALID;
+    }
+    changed = false;
+    return FlushFileBuffers(to.get()) ? 0 : GetLastError();
+}
+
+} // namespace
+
+// Copied here rather than by CopyFileW, which gives the copy the source's attributes (a
+// read-only source from a CD or a locked-down share) and cannot flush it. The digest is taken of
+// the very bytes written, as they are written: the add-in later found in place is compared with
+// them, and the source, on a share, may have changed or gone by then. Opened without write
+// sharing, a local source cannot change under the copy; one on a share can, when another
+// computer writes it or the connection drops: a read that fails, or its size and last-write
+// time read again at the end, tell.
+Outcome<FileDigest> CopyFileFlushed(const std::wstring& source, const std::wstring& destination) {
+    FileDigest copied;
+    bool changed = false;
+    if (const DWORD error = CopyDigesting(source, destination, copied, changed); error != 0) {
+        // Copied from a source that changed or could no longer be read, the bytes are no file
+        // that ever existed whole. A security program's refusal keeps its own meaning.
+        HostError failure = Win32Failure(error);
+        failure.sourceChanged = changed && !failure.quarantined;
+        return failure;
+    }
+    return copied;
 }
 
 Status WriteWholeFileFlushed(const std::wstring& path, const std::string& bytes) {
@@ -118,8 +201,8 @@ Status WriteWholeFileFlushed(const std::wstring& path, const std::string& bytes)
     if (!file) {
         return LastWin32Failure();
     }
-    if (auto written = WriteAll(file.get(), bytes.data(), bytes.size()); !written) {
-        return written;
+    if (!WriteAll(file.get(), bytes.data(), bytes.size())) {
+        return LastWin32Failure();
     }
     return Flushed(file.get());
 }
@@ -277,66 +360,37 @@ OpenedFile OpenToCompare(const std::wstring& path) {
                           FILE_FLAG_SEQUENTIAL_SCAN);
 }
 
-// Fills `block` from the file; fewer bytes only at its end.
-Outcome<DWORD> ReadBlock(HANDLE file, std::vector<char>& block) {
-    DWORD filled = 0;
-    while (filled < block.size()) {
-        DWORD read = 0;
-        if (!ReadFile(file, block.data() + filled, static_cast<DWORD>(block.size() - filled), &read,
-                      nullptr)) {
-            return LastWin32Failure();
-        }
-        if (read == 0) {
-            break;
-        }
-        filled += read;
-    }
-    return filled;
-}
-
 } // namespace
 
-Outcome<bool> SameBytesAfterScan(const std::wstring& first, const std::wstring& second) {
-    // A security program scans a file as it is closed, and takes one it distrusts away a moment
-    // later; the rename that put the add-in in place was that close.
+Outcome<bool> SameBytesAfterScan(const std::wstring& path, const FileDigest& staged) {
+    // A resident security program looks at a file as it is closed or renamed into place, and
+    // takes away one it distrusts a moment later; the rename that put the add-in in place was
+    // that moment. Half a second is the price every install pays, and a pause nobody notices:
+    // by then a scanner acting on the new file has opened it, and has either taken it away or
+    // changed it, or is met still reading it (below). One that acts later still, no wait short
+    // of the user's patience could catch.
     constexpr DWORD kScanMs = 500;
+    // A scanner still reading the add-in holds it without sharing it. It is looked at again
+    // every 50 ms, so compared soon after the scanner lets go, for two seconds more: a file held
+    // longer is held by something that is not finishing a look at a new file, and the read-back
+    // then fails truthfully (a sharing violation) rather than keep the user waiting.
+    constexpr DWORD kHeldAtMostMs = 2000;
+    constexpr DWORD kLookAgainMs = 50;
     Sleep(kScanMs);
-    const UniqueFile a(OpenToCompare(first));
-    if (!a) {
-        return LastWin32Failure();
+    UniqueFile file(OpenToCompare(path));
+    for (DWORD waited = 0;
+         !file && GetLastError() == ERROR_SHARING_VIOLATION && waited < kHeldAtMostMs;
+         waited += kLookAgainMs) {
+        Sleep(kLookAgainMs);
+        file.reset(OpenToCompare(path));
     }
-    const UniqueFile b(OpenToCompare(second));
-    if (!b) {
-        return LastWin32Failure();
+    FileDigest found;
+    bool reading = false;
+    if (const DWORD error = file ? DigestInto(file.get(), nullptr, found, reading) : GetLastError();
+        error != 0) {
+        return Win32Failure(error);
     }
-    LARGE_INTEGER sizeA = {};
-    LARGE_INTEGER sizeB = {};
-    if (!GetFileSizeEx(a.get(), &sizeA) || !GetFileSizeEx(b.get(), &sizeB)) {
-        return LastWin32Failure();
-    }
-    if (sizeA.QuadPart != sizeB.QuadPart) {
-        return false;
-    }
-    constexpr DWORD kBlock = 256 * 1024;
-    std::vector<char> blockA(kBlock);
-    std::vector<char> blockB(kBlock);
-    for (;;) {
-        const auto readA = ReadBlock(a.get(), blockA);
-        if (!readA) {
-            return readA.error();
-        }
-        const auto readB = ReadBlock(b.get(), blockB);
-        if (!readB) {
-            return readB.error();
-        }
-        if (readA.value() != readB.value() ||
-            !std::equal(blockA.begin(), blockA.begin() + readA.value(), blockB.begin())) {
-            return false;
-        }
-        if (readA.value() < kBlock) {
-            return true;
-        }
-    }
+    return found == staged;
 }
 
 // A folder opened for writing, as a folder only opens with backup semantics; flushing it writes
@@ -363,55 +417,14 @@ Outcome<bool> FileExistsAt(const std::wstring& path) {
     return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
-namespace {
-
-// The long form of a path that exists (a user folder "LINXIA~1" as "Lin Xiaoming"), so that
-// one folder spelled two ways compares equal; the path as given where it cannot be expanded.
-std::wstring LongPathOf(const std::wstring& path) {
-    std::vector<wchar_t> buffer(MAX_PATH);
-    for (;;) {
-        const DWORD length =
-            GetLongPathNameW(path.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
-        if (length == 0) {
-            return path;
-        }
-        if (length < buffer.size()) {
-            return std::wstring(buffer.data(), length);
-        }
-        buffer.resize(length);
-    }
-}
-
-// A drive root keeps its separator ("C:\").
-std::wstring WithoutTrailingSeparator(std::wstring path) {
-    while (path.size() > 3 && (path.back() == L'\\' || path.back() == L'/')) {
-        path.pop_back();
-    }
-    return path;
-}
-
-// As Windows compares file names: case-insensitively, letter by letter, in any script.
-bool SameFileName(const std::wstring& a, const std::wstring& b) {
-    return CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
-                                static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
-}
-
-} // namespace
-
 Outcome<bool> IsInsideTemporaryFolder(const std::wstring& folder) {
     wchar_t temporary[MAX_PATH + 1] = {};
     const DWORD length = GetTempPathW(MAX_PATH + 1, temporary);
     if (length == 0 || length > MAX_PATH) {
         return LastWin32Failure();
     }
-    const std::wstring parent = LongPathOf(WithoutTrailingSeparator({temporary, length}));
-    const std::wstring inside = WithoutTrailingSeparator(LongPathOf(folder));
-    if (inside.size() < parent.size() || !SameFileName(inside.substr(0, parent.size()), parent)) {
-        return false;
-    }
     // A sibling such as "Temp2" is not inside "Temp".
-    return inside.size() == parent.size() || parent.back() == L'\\' ||
-           inside[parent.size()] == L'\\';
+    return LongLocationCovers(LongFormOf({temporary, length}), LongFormOf(folder), true);
 }
 
 Outcome<std::wstring> RunningProgramFolder() {

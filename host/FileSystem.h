@@ -1,5 +1,6 @@
 #pragma once
 
+#include "host/HostServices.h"
 #include "host/Outcome.h"
 
 #include <string>
@@ -7,8 +8,10 @@
 namespace qx {
 
 Outcome<std::wstring> FindOrdinaryFile(const std::wstring& path);
-// Both write the bytes, then flush them to disk before they complete.
-Status CopyFileFlushed(const std::wstring& source, const std::wstring& destination);
+// Both write the bytes, then flush them to disk before they complete. The copy hands back the
+// digest of the bytes it wrote, and fails (sourceChanged) when the source changed, or could no
+// longer be read, while it was copied.
+Outcome<FileDigest> CopyFileFlushed(const std::wstring& source, const std::wstring& destination);
 Status WriteWholeFileFlushed(const std::wstring& path, const std::string& bytes);
 // One rename, replacing `to`, written through to disk; fails (readOnly) for a read-only `from`.
 Status MoveFileReplacingAt(const std::wstring& from, const std::wstring& to);
@@ -24,9 +27,10 @@ Outcome<std::wstring> RunningProgramFolder();
 Outcome<bool> FileExistsAt(const std::wstring& path);
 // Whether `folder` is on another computer: a network path, or a drive Windows reports as remote.
 Outcome<bool> IsOnNetworkFolder(const std::wstring& folder);
-// Waits the moment a security program takes to quarantine a new file, then compares the two
-// files byte for byte.
-Outcome<bool> SameBytesAfterScan(const std::wstring& first, const std::wstring& second);
+// Waits the moment a security program takes to quarantine a new file, then tells whether the
+// file still holds the bytes `staged` digests; a scanner still holding it is waited for a little
+// longer. Fails (notFound) when it is gone, (quarantined) when a security program refuses it.
+Outcome<bool> SameBytesAfterScan(const std::wstring& path, const FileDigest& staged);
 // Writes the folder's entries through to disk.
 Status FlushFolderEntries(const std::wstring& path);
 // Whether `folder` is the user's temporary folder or inside it.

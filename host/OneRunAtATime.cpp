@@ -1,13 +1,34 @@
 #include "host/OneRunAtATime.h"
 
+#include "host/DesktopUser.h"
+
+#include <string>
+
 namespace qx {
 
 namespace {
 
-constexpr wchar_t kMutexName[] =
-    L"Local\\Quorvale.QXSetup.OneRun.c2f92dd2-f453-4bd0-b827-0e9755bd4a55";
+constexpr wchar_t kMutexName[] = L"Quorvale.QXSetup.OneRun.c2f92dd2-f453-4bd0-b827-0e9755bd4a55";
+// A section in the machine-wide namespace would need SeCreateGlobalPrivilege, which a user's run
+// lacks; it stays in the session's own, where a run it names is one whose window this session
+// can bring forward at all.
 constexpr wchar_t kProcessIdName[] =
     L"Local\\Quorvale.QXSetup.RunningProcess.c2f92dd2-f453-4bd0-b827-0e9755bd4a55";
+
+// The same user may be logged on in several sessions at once (a console and a remote desktop,
+// or fast user switching), and both runs would change the same profile: the name is one per
+// account, in the machine-wide namespace, where a mutex needs no privilege. Another account's
+// runs have another name. Where the account's SID cannot be read, the session's own namespace:
+// the guard then still covers every run in this session, as a guard without the SID can.
+std::wstring GuardName() {
+    std::wstring name = kMutexName;
+    name += L'.';
+    if (AppendOwnUserSid(name)) {
+        return L"Global\\" + name;
+    }
+    name.pop_back();
+    return L"Local\\" + name;
+}
 
 void UnmapView(void* view) {
     UnmapViewOfFile(view);
@@ -33,8 +54,11 @@ BOOL CALLBACK FindVisibleWindowOf(HWND window, LPARAM parameter) {
 } // namespace
 
 OneRunAtATime::OneRunAtATime() {
-    mutex_.reset(CreateMutexW(nullptr, TRUE, kMutexName));
-    // Access denied: the mutex exists, made by an elevated or other-account run in this session.
+    // Named first: nothing may run between the creation and the look at its last error.
+    const std::wstring name = GuardName();
+    mutex_.reset(CreateMutexW(nullptr, TRUE, name.c_str()));
+    // Access denied: the mutex exists, made by an elevated run of the same account, whose
+    // security this run's token does not pass.
     const DWORD created = GetLastError();
     anotherRun_ = !mutex_ ? created == ERROR_ACCESS_DENIED : created == ERROR_ALREADY_EXISTS;
     if (anotherRun_ || !mutex_) {

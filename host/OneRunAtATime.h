@@ -5,9 +5,8 @@
 namespace qx {
 
 // Real Excel takes seconds to start, with nothing on screen, and users start the program again
-// meanwhile. Held for the whole run, this lets a second start see that a run is in progress.
-// The names live in the logon session's own (Local\) namespace: another user's run elsewhere
-// on the same machine is not this user's concern.
+// meanwhile. Held for the whole run, this lets a second start of the same account see that a run
+// is in progress, in whichever session it runs; another account's run is not this user's concern.
 class OneRunAtATime {
 public:
     OneRunAtATime();

@@ -3,6 +3,7 @@
 #include "host/WinApi.h"
 
 #include <oleauto.h>
+#include <wincrypt.h>
 
 #include <type_traits>
 #include <utility>
@@ -79,12 +80,58 @@ inline OpenedFile OpenFileHandle(const wchar_t* path, DWORD access, DWORD share,
         CreateFileW(path, access, share, nullptr, disposition, flagsAndAttributes, nullptr));
 }
 
+// What CryptAcquireContextW and CryptCreateHash hand out are both plain numbers (ULONG_PTR), which
+// an owner of the one would take from the other, or from any number: each is made only by its
+// wrapper below, as a type of its own, and its owner takes nothing else.
+class AcquiredCryptProvider {
+    explicit AcquiredCryptProvider(HCRYPTPROV handle) : handle_(handle) {}
+    friend AcquiredCryptProvider AcquireHashingProvider();
+    template <typename, auto, typename, typename> friend class UniqueHandleOf;
+
+    HCRYPTPROV handle_;
+};
+class CreatedCryptHash {
+    explicit CreatedCryptHash(HCRYPTHASH handle) : handle_(handle) {}
+    friend CreatedCryptHash CreateCryptHash(HCRYPTPROV provider, ALG_ID algorithm);
+    template <typename, auto, typename, typename> friend class UniqueHandleOf;
+
+    HCRYPTHASH handle_;
+};
+
+// A provider for hashing only: no key container, nothing shown. The SHA-2 hashes come with the
+// AES provider. On failure, "no handle" (0) and GetLastError() say why.
+inline AcquiredCryptProvider AcquireHashingProvider() {
+    HCRYPTPROV provider = 0;
+    if (!CryptAcquireContextW(&provider, nullptr, nullptr, PROV_RSA_AES,
+                              CRYPT_VERIFYCONTEXT | CRYPT_SILENT)) {
+        provider = 0;
+    }
+    return AcquiredCryptProvider(provider);
+}
+
+inline CreatedCryptHash CreateCryptHash(HCRYPTPROV provider, ALG_ID algorithm) {
+    HCRYPTHASH hash = 0;
+    if (!CryptCreateHash(provider, algorithm, 0, 0, &hash)) {
+        hash = 0;
+    }
+    return CreatedCryptHash(hash);
+}
+
+inline void ReleaseCryptProvider(HCRYPTPROV provider) {
+    CryptReleaseContext(provider, 0);
+}
+
 using UniqueHandle = UniqueHandleOf<HANDLE, &CloseHandle>;
 using UniqueFile = UniqueHandleOf<HANDLE, &CloseHandle, InvalidIsEmpty, OpenedFile>;
 using UniqueFind = UniqueHandleOf<HANDLE, &FindClose, InvalidIsEmpty>;
 using UniqueHKey = UniqueHandleOf<HKEY, &RegCloseKey>;
 using UniqueHGlobal = UniqueHandleOf<HGLOBAL, &GlobalFree>;
 using UniqueHFont = UniqueHandleOf<HFONT, &DeleteObject>;
+// A hash is destroyed before the provider it came from is released: declare the provider first.
+using UniqueCryptProvider =
+    UniqueHandleOf<HCRYPTPROV, &ReleaseCryptProvider, NullIsEmpty, AcquiredCryptProvider>;
+using UniqueCryptHash =
+    UniqueHandleOf<HCRYPTHASH, &CryptDestroyHash, NullIsEmpty, CreatedCryptHash>;
 // Memory the system allocated for the caller (FORMAT_MESSAGE_ALLOCATE_BUFFER and the like).
 template <typename T> using UniqueLocalMemory = UniqueHandleOf<T*, &LocalFree>;
 

@@ -6,6 +6,11 @@ namespace qx {
 
 namespace {
 
+// Windows' numbers for a file a security program refused or removed; mingw-w64's headers lack
+// their names.
+constexpr DWORD kVirusInfected = 225; // ERROR_VIRUS_INFECTED
+constexpr DWORD kVirusDeleted = 226;  // ERROR_VIRUS_DELETED
+
 // Some numbers (many HRESULTs) have no system text; the number still lets support help.
 std::wstring DescribeError(DWORD number) {
     std::wstring text = SystemErrorText(number);
@@ -34,6 +39,8 @@ HostError Win32Failure(DWORD number) {
     error.number = number;
     error.description = DescribeError(number);
     error.notFound = number == ERROR_FILE_NOT_FOUND || number == ERROR_PATH_NOT_FOUND;
+    // What a security program answers for a file it refuses to let be opened, or has removed.
+    error.quarantined = number == kVirusInfected || number == kVirusDeleted;
     return error;
 }
 
@@ -51,9 +58,10 @@ HostError ComFailure(HRESULT result) {
     HostError error;
     error.number = static_cast<std::uint32_t>(result);
     error.description = DescribeError(static_cast<DWORD>(result));
-    // A call still rejected once its deadline passed did not get an answer in time either.
+    // A call still rejected once its deadline passed did not get an answer in time either, and
+    // one the message filter withdrew at the deadline may still reach Excel and happen there.
     error.timedOut = result == RPC_E_TIMEOUT || result == RPC_E_CALL_REJECTED ||
-                     result == RPC_E_SERVERCALL_RETRYLATER;
+                     result == RPC_E_SERVERCALL_RETRYLATER || result == RPC_E_CALL_CANCELED;
     return error;
 }
 

@@ -3,6 +3,8 @@ need no restart of Excel, a busy or hung Excel never hangs the program, nothing 
 user's is touched, and a program folder that cannot work is named before anything changes."""
 
 import os
+import sys
+import time
 import unittest
 
 from installer_scenario import (
@@ -15,6 +17,7 @@ from installer_scenario import (
     assert_installed,
     logged_steps,
 )
+from limits import SCALE
 
 RESTART_EXCEL = "Quorvale已经安装。请关闭并重新打开 Excel，“文件(F)”菜单中才会出现新的菜单项。   "
 ADDIN_SOURCE_MISSING = ("Quorvale安装失败：本程序所在的文件夹中没有“安装.xla”。如果是在压缩包中直接"
@@ -26,8 +29,16 @@ EXIT_DONE = 0
 WHOLE_EXIT_FAILED = 1603
 ERROR_SHARING_VIOLATION = 32
 NEWER_BYTES = bytes((i * 101 + 7) % 256 for i in range(7000))
-# Past the program's 10-second limit for one call, with room for a slow start.
+# Past the program's 10-second limit for one step in Excel, with room for a slow start.
 PAST_THE_LIMIT_MS = 25000
+# Each under the limit, together past it: the first call of a step held up, the next rejected.
+SLOW_FOR_MS = 6000
+# The program's limit for one step in Excel, from the moment it sends the step: 10 s for Excel
+# to answer. A functional bound, not a speed: not scaled with the machine.
+STEP_LIMIT_S = 10
+# The limit, the second the program allows for a call to be withdrawn, and room for the box to
+# be found (scaled with the machine, as the rest of the suite's waits are).
+GIVEN_UP_WITHIN_S = STEP_LIMIT_S + 1 + 1.0 * SCALE
 # Past the program's give-up, its window and its end, by far: the call it gave up on is still
 # held when it ends.
 HELD_PAST_THE_END_MS = 90000
@@ -194,6 +205,38 @@ class RemovalWithExcelOpenTest(TouchesNothingElse, unittest.TestCase):
             "closed " + self.installed, "opened " + self.installed,
             "run auto macros 1 of QxButton.xla"])
         self.assert_touched_only_the_addin(s, self.other)
+
+    def test_a_step_slow_in_every_call_is_given_up_on_at_the_limit(self):
+        s = self.s
+        process = s.run()
+        self.assertEqual(s.box()["text"], UNINSTALL_QUESTION)
+        # Taking the add-in out of the user's Excel is one step of several calls. Excel holds up
+        # the first; while it does, it is asked to reject the calls that follow for as long:
+        # each call is within the limit, the step is not.
+        before = len(users_excel_events(s))
+        s.prefix.configure_standin(startup_path=s.prefix.win_path(s.startup), log=s.log,
+                                   stall_calls_ms=SLOW_FOR_MS)
+        asked = time.monotonic()
+        s.press(IDYES)
+        s.prefix.wait_for(lambda: "holding up a call for %d ms" % SLOW_FOR_MS
+                          in users_excel_events(s)[before:], what="the call to be held up")
+        s.prefix.configure_standin(startup_path=s.prefix.win_path(s.startup), log=s.log,
+                                   reject_calls_ms=SLOW_FOR_MS)
+        failure = s.box()
+        answered_in = time.monotonic() - asked
+        sys.stderr.write("Excel slow in every call of a step: the box %.1f s after the Yes\n"
+                         % answered_in)
+        s.press(IDOK)
+        self.assertEqual(process.exit_code(), WHOLE_EXIT_FAILED, failure["text"])
+
+        events = users_excel_events(s)[before:]
+        self.assertIn("rejected a call", events)
+        # Given up on at the limit, not after the sum of its calls: the close never went through.
+        self.assertNotIn("closed " + self.installed, events)
+        self.assertGreaterEqual(answered_in, STEP_LIMIT_S, "given up on before the limit")
+        self.assertLess(answered_in, GIVEN_UP_WITHIN_S, "not given up on in time")
+        self.assertTrue(failure["text"].startswith("Quorvale未能移除："), failure["text"])
+        assert_installed(self, s)
 
     def test_excels_own_error_is_shown_and_logged_on_one_line(self):
         s = self.s

@@ -1,5 +1,6 @@
 """Failures the user must hear about, and that must leave nothing half done."""
 
+import hashlib
 import os
 import unittest
 
@@ -10,10 +11,21 @@ from installer_scenario import (
     IDYES,
     STARTUP_FOLDER_UNKNOWN,
     InstallerScenario,
+    logged_steps,
 )
 
 ERROR_CHILD_MUST_BE_VOLATILE = 1021
 HIDDEN_AND_READ_ONLY = 0x2 | 0x1
+# Windows' number for a file altered from outside while it was open.
+ERROR_FILE_INVALID = 1006
+WHOLE_EXIT_FAILED = 1603
+
+# Large enough that copying it takes many looks at the folder; its last bytes are the ones that
+# change while the copy is still reading the first.
+CHANGING_SOURCE_SIZE = 100_000_000
+CHANGED_AT_THE_END = 1_000_000
+LOOK_EVERY_S = 0.005
+SOURCE_CHANGED = "Failed: Quorvale安装失败：复制“%s”时，它被改动了或无法再读取（"
 
 
 class StartupFolderUnknownTest(unittest.TestCase):
@@ -90,6 +102,52 @@ class InstallFailureTest(unittest.TestCase):
         self.assertEqual(attributes & HIDDEN_AND_READ_ONLY, HIDDEN_AND_READ_ONLY,
                          "attributes 0x%x" % attributes)
         self.assertFalse(s.section_exists())
+
+    def test_a_source_that_changes_while_it_is_copied_fails_and_leaves_nothing(self):
+        s = self.scenario
+        source = os.path.join(s.program, "安装.xla")
+        with open(source, "wb") as f:
+            f.write(hashlib.shake_128(b"as it was").digest(CHANGING_SOURCE_SIZE))
+        beside = os.path.dirname(s.startup)
+        before = set(os.listdir(beside))
+        log = os.path.join(s.prefix.root, "changed.log")
+
+        run = s.run("/install", "/quiet", "/log", s.prefix.win_path(log))
+        # As another computer saves a new add-in over it on the share while the copy reads it:
+        # written in place, the same size, from outside Windows' sharing rules.
+        copied = s.prefix.wait_for(lambda: self.staged_sizes(beside, before), interval=LOOK_EVERY_S,
+                                   what="the copy to begin")
+        with open(source, "r+b") as f:
+            f.seek(CHANGING_SOURCE_SIZE - CHANGED_AT_THE_END)
+            f.write(hashlib.shake_128(b"a newer one").digest(CHANGED_AT_THE_END))
+        if max(copied) >= CHANGING_SOURCE_SIZE:
+            raise AssertionError("setting up: the copy was done before the source changed")
+        result = run.result()
+
+        steps = logged_steps(log)
+        self.assertEqual((result["exit_code"], result["windows"]), (WHOLE_EXIT_FAILED, []), steps)
+        self.assertIsNone(s.addin_bytes())
+        self.assertFalse(s.application_key_exists())
+        self.assertEqual(set(os.listdir(beside)), before)
+        self.assertEqual(os.listdir(s.startup), [])
+        self.assertTrue([line for line in steps if line.startswith("Copy ") and line.endswith(
+            ": failed, error %d: %s" % (ERROR_FILE_INVALID,
+                                         s.prefix.describe(ERROR_FILE_INVALID)))], steps)
+        # Told as a source that changed, not as a failure of the copy's own.
+        self.assertTrue([line for line in steps if line.startswith(
+            SOURCE_CHANGED % (s.program_win + "\\安装.xla"))], steps)
+        self.assertEqual(steps[-1], "Exit code 1603")
+
+    @staticmethod
+    def staged_sizes(folder, before):
+        """The sizes of the files the run has begun to write beside the start-up folder."""
+        sizes = []
+        for name in set(os.listdir(folder)) - before:
+            try:
+                sizes.append(os.path.getsize(os.path.join(folder, name)))
+            except FileNotFoundError:
+                pass
+        return [size for size in sizes if size > 0]
 
     def test_read_only_source_still_installs_an_addin_that_can_be_removed(self):
         s = self.scenario

@@ -7,6 +7,7 @@ One prefix serves every case; each starts from a fresh profile set back through 
 
 import json
 import os
+import shutil
 import struct
 import unittest
 
@@ -37,13 +38,25 @@ POLICY_COMMON_LOCATIONS = (
 
 # Values Excel keeps its disabled items under, each named by a hash of Excel's own.
 OWN_ITEM = "5C1A2B"
+# The add-in's own item as another Excel wrote it: the same path in upper case.
+OWN_ITEM_UPPER_CASE = "5C1A2C"
 OTHER_ITEM = "7F3E01"
 # Another file whose name ends in the add-in's name: it must not be taken for it.
 OTHER_ITEM_PATH = "d:\\报表\\myqxbutton.xla"
+# Other files that are not the installed add-in, however alike: each item must stay as it is.
+OTHER_ITEMS = {
+    "7F3E02": ("c:\\addins\\qxbutton.xlam", "QxButton"),
+    "7F3E03": ("d:\\old\\qxbutton.xla.bak", "QxButton"),
+    "7F3E04": ("\\\\server\\addins\\qxbutton.xla", "QxButton"),
+    # The same name in another folder.
+    "7F3E05": ("c:\\其他 文件夹\\qxbutton.xla", "QxButton"),
+}
+SAME_NAME_BESIDE = "7F3E06"
+COPY_BESIDE = "7F3E07"
 
 VERSION_LINE = "Excel's version: 16.0"
-OWN_ITEM_DELETED = ("Delete Excel's disabled item HKCU\\Software\\Microsoft\\Office\\16.0\\Excel"
-                    "\\Resiliency\\DisabledItems\\5C1A2B, which names QxButton.xla: done")
+ITEM_DELETED = ("Delete Excel's disabled item HKCU\\Software\\Microsoft\\Office\\16.0\\Excel"
+                "\\Resiliency\\DisabledItems\\%s, which names %s: done")
 
 NEVER_RUN_BOX = ("Quorvale已经安装，但按 Excel 的安全设置，它的宏不会运行，“文件(F)”菜单中不会出现新的"
                  "菜单项。请联系 IT 部门，请他们通过组策略把 Excel 的启动文件夹“%s”设为受信任位置。   ")
@@ -62,17 +75,26 @@ POLICY_LOCATION_SUBFOLDERS_READ = ("Read HKCU\\Software\\Policies\\Microsoft\\Of
                                    "\\Excel\\Security\\Trusted Locations\\Location1"
                                    "\\AllowSubfolders: 1")
 TRUSTED_VERDICT = "Trust in Excel 16.0: %s is a trusted location; the add-in's macros run"
+COVERS = "Does %s cover %s: "
+ERROR_ENVVAR_NOT_FOUND = 203
+# An environment variable the tests give the program, through Wine, which passes its own on.
+PROFILES_VARIABLE = "QXE2E_PROFILES"
 
-COMPARED = "Compare %s\\QxButton.xla with %s\\安装.xla, after a security program's look: "
+COMPARED = "Compare %s\\QxButton.xla with what was staged, after a security program's look: "
+SAME_AFTER_THE_LOOK = COMPARED + "the same"
+# How long a security program reads the new add-in, sharing it with nobody, from the moment it
+# appears: past the half second the program waits before it reads the add-in back, so that it
+# meets the scanner still there, and well within the two seconds more it waits for one.
+SCAN_HOLDS_MS = 1800
 TAKEN_AWAY_FAILURE = ("Failed: Quorvale安装失败：刚放入“%s”的“QxButton.xla”随即不见了或被改动，很可能是"
                       "安全软件（杀毒软件）把它隔离了。请让 IT 部门把该文件夹列为安全软件的例外后重试。   ")
 
 
-def disabled_item(path, friendly_name):
+def disabled_item(path, friendly_name, written_as=str.lower):
     """One value as Excel writes it: three numbers (the item's kind, then the byte lengths of
-    the path and of the name), the path lower-cased, then the name, each in UTF-16LE with its
-    NUL."""
-    path_bytes = (path.lower() + "\0").encode("utf-16-le")
+    the path and of the name), the path (lower-cased, unless written_as says otherwise), then
+    the name, each in UTF-16LE with its NUL."""
+    path_bytes = (written_as(path) + "\0").encode("utf-16-le")
     name_bytes = (friendly_name + "\0").encode("utf-16-le")
     return struct.pack("<III", 1, len(path_bytes), len(name_bytes)) + path_bytes + name_bytes
 
@@ -115,10 +137,21 @@ class NextStartTest(unittest.TestCase):
 
     def test_only_the_addins_own_disabled_item_goes(self):
         s = self.s
-        other = disabled_item(OTHER_ITEM_PATH, "MyQxButton")
+        installed = self.startup + "\\QxButton.xla"
         s.prefix.reg_set_binary("HKCU", DISABLED_ITEMS, OWN_ITEM,
-                                disabled_item(self.startup + "\\QxButton.xla", "QxButton"))
-        s.prefix.reg_set_binary("HKCU", DISABLED_ITEMS, OTHER_ITEM, other)
+                                disabled_item(installed, "QxButton"))
+        s.prefix.reg_set_binary("HKCU", DISABLED_ITEMS, OWN_ITEM_UPPER_CASE,
+                                disabled_item(installed, "QxButton", written_as=str.upper))
+        others = {OTHER_ITEM: disabled_item(OTHER_ITEM_PATH, "MyQxButton")}
+        others.update({name: disabled_item(path, friendly_name)
+                       for name, (path, friendly_name) in OTHER_ITEMS.items()})
+        # As long as the add-in's own path or longer, so that they are compared with it: the same
+        # name in a folder beside the start-up folder, and a copy of the add-in beside it.
+        others[SAME_NAME_BESIDE] = disabled_item(
+            self.startup + " 备份\\QxButton.xla", "QxButton")
+        others[COPY_BESIDE] = disabled_item(installed + ".bak", "QxButton")
+        for name, item in others.items():
+            s.prefix.reg_set_binary("HKCU", DISABLED_ITEMS, name, item)
         asked_before = self.versions_asked()
 
         result = self.run_logged("/install", "/quiet").result()
@@ -128,11 +161,14 @@ class NextStartTest(unittest.TestCase):
         # The version that names the key came from Excel, not from a guess.
         self.assertEqual(self.versions_asked(), asked_before + 1)
         # No policy set: Office's default trusts the start-up folder, and nothing is said.
-        for line in (VERSION_LINE, OWN_ITEM_DELETED, TRUSTED_VERDICT % self.startup):
+        for line in (VERSION_LINE, ITEM_DELETED % (OWN_ITEM, installed),
+                     ITEM_DELETED % (OWN_ITEM_UPPER_CASE, installed),
+                     TRUSTED_VERDICT % self.startup):
             self.assertIn(line, steps)
-        self.assertEqual([line for line in steps if OTHER_ITEM in line], [])
+        self.assertEqual([line for line in steps for name in others if name in line], [])
+        # Byte for byte as Excel left them.
         self.assertEqual(s.prefix.reg_values("HKCU", DISABLED_ITEMS),
-                         {OTHER_ITEM: (REG_BINARY, other)})
+                         {name: (REG_BINARY, item) for name, item in others.items()})
         self.assertEqual(steps[-1], "Exit code 0")
         assert_installed(self, s)
 
@@ -187,6 +223,103 @@ class NextStartTest(unittest.TestCase):
             self.assertIn(line, steps)
         assert_installed(self, s)
 
+    def test_a_policy_location_in_another_case_covers_a_folder_named_in_any_script(self):
+        s = self.s
+        # A profile whose folder names hold letters outside ASCII, which the policy writes in the
+        # other case: "ł" as "Ł", "Ő" as "ő", and the rest of the path in upper case.
+        profile = os.path.join(s.prefix.root, "Profil łódź Őrség 用户")
+        startup = os.path.join(profile, "XLSTART")
+        os.makedirs(startup)
+        self.addCleanup(shutil.rmtree, profile)
+        self.addCleanup(setattr, s, "startup", s.startup)
+        s.startup = startup
+        written = s.prefix.win_path(profile).swapcase() + "\\"
+        self.assertIn("ŁÓDŹ őRSÉG", written)
+        s.prefix.reg_set_dword("HKCU", POLICY_COMMON_LOCATIONS, "Allow User Locations", 0)
+        s.prefix.reg_set("HKCU", POLICY_EXCEL_LOCATIONS + "\\Location1", "Path", written)
+        s.prefix.reg_set_dword("HKCU", POLICY_EXCEL_LOCATIONS + "\\Location1", "AllowSubfolders", 1)
+
+        run = self.run_logged()
+        # No box: the folder is trusted, as Excel itself would find it. Whichever shows first
+        # tells, without waiting out a success window that a box holds back.
+        shown = s.prefix.wait_for(
+            lambda: [title for title in (SUCCESS_CAPTION, "Setup")
+                     if s.prefix.driver_json("windows", title)["windows"]],
+            what="the success window or a box")
+        self.assertEqual(shown, [SUCCESS_CAPTION], self.steps())
+        s.prefix.driver("close", SUCCESS_CAPTION)
+        result = run.result()
+
+        steps = self.steps()
+        self.assertEqual((result["exit_code"], result["windows"]), (EXIT_DONE, [SUCCESS_CAPTION]),
+                         steps)
+        for line in (ONLY_POLICY_LOCATIONS_READ, POLICY_LOCATION_PATH_READ % written,
+                     POLICY_LOCATION_SUBFOLDERS_READ,
+                     TRUSTED_VERDICT % s.prefix.win_path(startup)):
+            self.assertIn(line, steps)
+        assert_installed(self, s)
+
+    def test_a_policy_location_by_a_variable_and_a_short_name_covers_the_folder(self):
+        s = self.s
+        # As a policy writes a location for every user: a variable for the part above the
+        # profile, and a folder by its 8.3 name.
+        short = s.prefix.driver("short-path", s.prefix.win_path(self.folders[1]))
+        above, name = short.rsplit("\\", 1)
+        self.assertNotEqual(name, os.path.basename(self.folders[1]))
+        s.prefix.env[PROFILES_VARIABLE] = above
+        self.addCleanup(s.prefix.env.pop, PROFILES_VARIABLE)
+        written = "%%%s%%\\%s" % (PROFILES_VARIABLE, name)
+        self.set_only_policy_location(written, subfolders=1)
+
+        self.assertEqual(self.run_logged("/install", "/quiet").result()["exit_code"], EXIT_DONE)
+
+        steps = self.steps()
+        for line in (COVERS % (written, self.startup) + "yes", TRUSTED_VERDICT % self.startup):
+            self.assertIn(line, steps)
+        assert_installed(self, s)
+
+    def test_a_policy_location_naming_a_variable_this_run_lacks_counts_as_covering(self):
+        s = self.s
+        written = "%QXE2E_NO_SUCH_VARIABLE%\\XLSTART"
+        self.set_only_policy_location(written, subfolders=1)
+
+        self.assertEqual(self.run_logged("/install", "/quiet").result()["exit_code"], EXIT_DONE)
+
+        steps = self.steps()
+        # Never a warning resting on a guess, and the log says why.
+        cannot_tell = COVERS % (written, self.startup) + (
+            "cannot tell (error %d: %s), so taken as covering it"
+            % (ERROR_ENVVAR_NOT_FOUND, s.prefix.describe(ERROR_ENVVAR_NOT_FOUND)))
+        for line in (cannot_tell, TRUSTED_VERDICT % self.startup):
+            self.assertIn(line, steps)
+        assert_installed(self, s)
+
+    def set_only_policy_location(self, path, subfolders):
+        """Only locations set by policy are trusted, and this is the one."""
+        s = self.s
+        s.prefix.reg_set_dword("HKCU", POLICY_COMMON_LOCATIONS, "Allow User Locations", 0)
+        s.prefix.reg_set("HKCU", POLICY_EXCEL_LOCATIONS + "\\Location1", "Path", path)
+        s.prefix.reg_set_dword("HKCU", POLICY_EXCEL_LOCATIONS + "\\Location1", "AllowSubfolders",
+                               subfolders)
+
+    def test_an_addin_a_security_program_is_still_reading_is_compared_once_it_lets_go(self):
+        s = self.s
+        scanner, _ = s.prefix.hold("scan", s.prefix.win_path(s.installed_addin),
+                                    str(SCAN_HOLDS_MS))
+        self.addCleanup(scanner.kill)
+
+        result = self.run_logged("/install", "/quiet").result()
+
+        steps = self.steps()
+        self.assertEqual((result["exit_code"], result["windows"]), (EXIT_DONE, []), steps)
+        held, released = (json.loads(line) for line in scanner.output_lines()[1:3])
+        self.assertEqual((held["held"], released["released"]),
+                         (s.prefix.win_path(s.installed_addin),) * 2,
+                         "the security program never saw the add-in")
+        self.assertIn(SAME_AFTER_THE_LOOK % self.startup, steps)
+        self.assertEqual(steps[-1], "Exit code 0")
+        assert_installed(self, s)
+
     def test_an_addin_a_security_program_takes_away_fails_the_install(self):
         s = self.s
         watcher, _ = s.prefix.hold("quarantine", s.prefix.win_path(s.installed_addin))
@@ -202,7 +335,7 @@ class NextStartTest(unittest.TestCase):
         self.assertIsNone(s.addin_bytes())
         self.assertEqual((s.setting("Path"), s.setting("Unit")), (None, None))
         self.assertEqual([self.files_in(folder) for folder in self.folders], [[], []])
-        compared = COMPARED % (self.startup, s.program_win)
+        compared = COMPARED % self.startup
         self.assertTrue({compared + "failed, error %d: %s" % (
             ERROR_FILE_NOT_FOUND, s.prefix.describe(ERROR_FILE_NOT_FOUND)),
             compared + "different"} & set(steps), steps)

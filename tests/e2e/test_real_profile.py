@@ -35,6 +35,9 @@ FILE_ATTRIBUTE_SYSTEM = 0x4
 LEFTOVER_ATTRIBUTES = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM
 
 READS_STARTUP_PATH = "invoke StartupPath flags=2 lcid=1033 args=0"
+# The one-run guard of a user's run, whichever session it runs in: named in the machine-wide
+# namespace with the account's SID.
+GUARD_OF_THE_ACCOUNT = "Global\\Quorvale.QXSetup.OneRun.c2f92dd2-f453-4bd0-b827-0e9755bd4a55.%s"
 
 
 def exe(s):
@@ -101,6 +104,26 @@ class OneRunAtATimeTest(unittest.TestCase):
         s.press(IDNO)
         self.assertEqual(first.exit_code(), EXIT_DECLINED)
         assert_installed(self, s)
+
+
+    def test_a_run_in_another_session_of_the_same_account_keeps_this_one_out(self):
+        s = self.scenario
+        # As the same user's run holds it in another session (a remote desktop beside the
+        # console): the driver runs as the program's account, and is no run of the program.
+        guard = GUARD_OF_THE_ACCOUNT % s.prefix.driver("user-sid")
+        holder, held = s.prefix.hold("hold-mutex", guard)
+        self.addCleanup(holder.kill)
+        self.assertFalse(held["existed"], "setting up: %s was there already" % guard)
+
+        log = os.path.join(s.prefix.root, "second session.log")
+        run = s.run("/install", "/quiet", "/log", s.prefix.win_path(log))
+
+        self.assertEqual(run.exit_code(), EXIT_ANOTHER_RUN_IN_PROGRESS, logged_steps(log))
+        self.assertEqual(logged_steps(log)[1:],
+                         ["Another run is in progress: nothing done", "Exit code 1618"])
+        self.assertIsNone(s.addin_bytes())
+        self.assertFalse(s.application_key_exists())
+        self.assertEqual(s.standin_log().count(READS_STARTUP_PATH), 0)
 
 
 class StartupFolderTest(unittest.TestCase):

@@ -14,6 +14,14 @@ HANDLE AnEvent() {
     return CreateEventW(nullptr, TRUE, FALSE, nullptr);
 }
 
+qx::AcquiredCryptProvider AProvider() {
+    return qx::AcquireHashingProvider();
+}
+
+qx::CreatedCryptHash AHash(HCRYPTPROV provider) {
+    return qx::CreateCryptHash(provider, CALG_SHA_256);
+}
+
 } // namespace
 
 void RightPairings() {
@@ -26,6 +34,11 @@ void RightPairings() {
     qx::UniqueHandle renewed;
     renewed.reset(AnEvent());
     static_cast<void>(ReadFile(file.get(), nullptr, 0, nullptr, nullptr) && event.get());
+    const qx::UniqueCryptProvider provider(AProvider());
+    const qx::UniqueCryptHash hash(AHash(provider.get()));
+    qx::UniqueCryptHash rehashed;
+    rehashed.reset(AHash(provider.get()));
+    static_cast<void>(CryptHashData(hash.get(), nullptr, 0, 0));
 }
 
 void WrongPairings() {
@@ -39,4 +52,13 @@ void WrongPairings() {
     // Only OpenFileHandle makes one.
     const qx::UniqueFile wrapped{qx::OpenedFile(AnEvent())}; // refused
     const qx::UniqueFile fromNull(nullptr);                  // refused
+    // A provider and a hash are both numbers: each owner takes only what its wrapper made.
+    const qx::UniqueCryptProvider provider(AProvider());
+    const qx::UniqueCryptHash providerInHashOwner(AProvider());               // refused
+    const qx::UniqueCryptProvider hashInProviderOwner(AHash(provider.get())); // refused
+    const qx::UniqueCryptHash numberInHashOwner(HCRYPTHASH{1});               // refused
+    const qx::UniqueCryptProvider numberInProviderOwner(HCRYPTPROV{1});       // refused
+    qx::UniqueCryptHash rehashed;
+    rehashed.reset(provider.get());                            // refused
+    const qx::UniqueHandle providerInHandleOwner(AProvider()); // refused
 }

@@ -40,12 +40,15 @@ int cmd_processes(const Invocation& call);
 int cmd_terminate(const Invocation& call);
 int cmd_modules(const Invocation& call);
 int cmd_run(const Invocation& call);
+int cmd_user_sid(const Invocation& call);
+int cmd_hold_mutex(const Invocation& call);
 
 int cmd_windows(const Invocation& call);
 int cmd_front_window(const Invocation& call);
 int cmd_shell_window(const Invocation& call);
 int cmd_hold_open(const Invocation& call);
 int cmd_quarantine(const Invocation& call);
+int cmd_scan(const Invocation& call);
 
 int cmd_msi_product(const Invocation& call);
 int cmd_msi_related(const Invocation& call);

@@ -50,7 +50,10 @@ const Entry commands[] = {
     {L"shell-window", qxdriver::cmd_shell_window},
     {L"hold-open", qxdriver::cmd_hold_open},
     {L"quarantine", qxdriver::cmd_quarantine},
+    {L"scan", qxdriver::cmd_scan},
     {L"run", qxdriver::cmd_run},
+    {L"user-sid", qxdriver::cmd_user_sid},
+    {L"hold-mutex", qxdriver::cmd_hold_mutex},
     {L"msi-product", qxdriver::cmd_msi_product},
     {L"msi-related", qxdriver::cmd_msi_related},
 };

@@ -5,6 +5,7 @@
 #include "tests/e2e/tool_owners.h"
 
 #include <psapi.h>
+#include <sddl.h>
 #include <tlhelp32.h>
 
 #include <algorithm>
@@ -179,6 +180,43 @@ int cmd_run(const Invocation& call) {
     write_stdout("{\"exit_code\":" + std::to_string(exit_code) +
                  ",\"bits\":" + (wow64 ? "32" : "64") + ",\"windows\":[" + windows +
                  "],\"ms_after_last_window\":" + after_last_window + "}\n");
+    return 0;
+}
+
+// The SID of the account the driver runs as, which is the program's own in the same prefix: read
+// here from the process token, not through the program's code, so that a program reading the
+// wrong account is seen.
+int cmd_user_sid(const Invocation& call) {
+    require_args(call, 0, "user-sid");
+    HANDLE opened = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened))
+        throw Failure("OpenProcessToken failed: " + win32_error_text(GetLastError()));
+    const qx::UniqueHandle token(opened);
+    DWORD size = 0;
+    GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
+    std::vector<unsigned char> user(size);
+    if (size == 0 || !GetTokenInformation(token.get(), TokenUser, user.data(), size, &size))
+        throw Failure("GetTokenInformation failed: " + win32_error_text(GetLastError()));
+    wchar_t* text = nullptr;
+    if (!ConvertSidToStringSidW(reinterpret_cast<const TOKEN_USER*>(user.data())->User.Sid, &text))
+        throw Failure("ConvertSidToStringSidW failed: " + win32_error_text(GetLastError()));
+    const qx::UniqueLocalMemory<wchar_t> owned(text);
+    write_stdout(utf8(text));
+    return 0;
+}
+
+// As a run elsewhere holds its one-run guard (another session of the same account, say): owns a
+// mutex of that name until the test kills the process (or the timeout passes). Says whether it
+// made the mutex or found it made.
+int cmd_hold_mutex(const Invocation& call) {
+    require_args(call, 1, "hold-mutex NAME");
+    const qx::UniqueHandle mutex(CreateMutexW(nullptr, TRUE, call.args[0].c_str()));
+    if (!mutex)
+        throw Failure("CreateMutexW failed: " + win32_error_text(GetLastError()));
+    const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+    write_stdout("{\"pid\":" + std::to_string(GetCurrentProcessId()) +
+                 ",\"existed\":" + (existed ? "true" : "false") + "}\n");
+    Sleep(call.timeout_ms);
     return 0;
 }
 

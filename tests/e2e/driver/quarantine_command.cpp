@@ -49,4 +49,46 @@ int cmd_quarantine(const Invocation& call) {
     return 0;
 }
 
+// As a resident security program scans a new file: the moment PATH appears it opens it, sharing
+// it with nobody, so that anyone else opening it meanwhile meets a sharing violation; it holds it
+// for MS milliseconds, then lets go and ends.
+int cmd_scan(const Invocation& call) {
+    require_args(call, 2, "scan PATH MS");
+    const std::wstring& path = call.args[0];
+    const long long hold_ms = parse_number(call.args[1]);
+    if (hold_ms < 0)
+        throw Failure("MS must not be negative");
+    const std::wstring folder = folder_of(path);
+    const qxtools::UniqueChangeNotification changes(FindFirstChangeNotificationW(
+        folder.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE));
+    if (!changes)
+        throw Failure("FindFirstChangeNotificationW failed: " + win32_error_text(GetLastError()));
+    write_stdout("{\"pid\":" + std::to_string(GetCurrentProcessId()) +
+                 ",\"watching\":" + json_string(folder) + "}\n");
+    const ULONGLONG started = GetTickCount64();
+    const Deadline deadline(call.timeout_ms);
+    while (!deadline.passed()) {
+        qx::UniqueFile file(qx::OpenFileHandle(path.c_str(), GENERIC_READ, 0, OPEN_EXISTING,
+                                               FILE_ATTRIBUTE_NORMAL));
+        if (file) {
+            write_stdout("{\"held\":" + json_string(path) +
+                         ",\"ms\":" + std::to_string(GetTickCount64() - started) + "}\n");
+            Sleep(static_cast<DWORD>(hold_ms));
+            file.reset();
+            write_stdout("{\"released\":" + json_string(path) +
+                         ",\"ms\":" + std::to_string(GetTickCount64() - started) + "}\n");
+            return 0;
+        }
+        if (const DWORD error = GetLastError();
+            error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) {
+            // Open elsewhere without sharing for the moment: tried again at the next look.
+            write_stderr("could not open " + utf8(path) + ": " + win32_error_text(error) + "\n");
+        }
+        if (WaitForSingleObject(changes.get(), poll_interval_ms) == WAIT_OBJECT_0 &&
+            !FindNextChangeNotification(changes.get()))
+            throw Failure("FindNextChangeNotification failed: " + win32_error_text(GetLastError()));
+    }
+    throw Failure(utf8(path) + " did not appear");
+}
+
 } // namespace qxdriver
