@@ -8,25 +8,23 @@ namespace qx {
 
 // Nothing the user needs is ever in the staging file, whatever attributes it was left with.
 void AddinReplacement::RemoveLeftBehind() {
-    const std::wstring staging = state_.StagingPath();
-    const auto made = host_.MakeFileOrdinary(staging);
+    const auto made = host_.MakeFileOrdinary(staging_);
     if (!made && made.error().notFound) {
         return; // the usual case: the last run finished
     }
     if (!made) {
-        log_.Log({"Clear the attributes of ", staging, ": ", FailureText(made.error())});
+        log_.Log({"Clear the attributes of ", staging_, ": ", FailureText(made.error())});
     }
-    log_.Logged({"Delete ", staging, ", left by a run that did not finish"},
-                host_.DeleteFile(staging));
+    log_.Logged({"Delete ", staging_, ", left by a run that did not finish"},
+                host_.DeleteFile(staging_));
 }
 
 void AddinReplacement::ReportLeftBehind() {
-    const std::wstring staging = state_.StagingPath();
-    const auto there = host_.FileExists(staging);
+    const auto there = host_.FileExists(staging_);
     if (!there) {
-        log_.Log({"Look for ", staging, ": ", FailureText(there.error())});
+        log_.Log({"Look for ", staging_, ": ", FailureText(there.error())});
     } else if (there.value()) {
-        log_.Log({"Found ", staging,
+        log_.Log({"Found ", staging_,
                   ", left by a run that did not finish: the next install or removal deletes it"});
     }
 }
@@ -34,11 +32,10 @@ void AddinReplacement::ReportLeftBehind() {
 // A fresh install may find a record without its add-in, or a hidden add-in left behind: it
 // logs only what it finds or cannot read, since on a fresh profile nothing is there.
 Status AddinReplacement::KeepEarlier(bool installed) {
-    const std::wstring addinPath = state_.InstalledAddinPath();
     auto addin = log_.Kept(
         {installed ? "Keep a copy of the installed add-in" : "Keep a copy of the file already at ",
-         installed ? L"" : addinPath},
-        host_.ReadFileBytes(addinPath), installed);
+         installed ? L"" : addin_},
+        host_.ReadFileBytes(addin_), installed);
     if (addin) {
         earlier_.addin = std::move(addin.value());
     } else if (!addin.error().notFound) {
@@ -88,12 +85,13 @@ Status AddinReplacement::CreateStartupFolder() {
 Status AddinReplacement::Stage() {
     // From here a file may be at the staging place, even one that broke off half-way.
     progress_ = Progress::Staging;
-    auto copied = log_.Logged({"Copy ", state_.SourcePath(), " to ", state_.StagingPath()},
-                              host_.CopyFile(state_.SourcePath(), state_.StagingPath()));
+    const std::wstring source = state_.SourcePath();
+    auto copied =
+        log_.Logged({"Copy ", source, " to ", staging_}, host_.CopyFile(source, staging_));
     if (!copied) {
         HostError error = copied.error();
         if (error.sourceChanged) {
-            error.description = SourceChangedReason(state_.SourcePath(), error.description);
+            error.description = SourceChangedReason(source, error.description);
         }
         return error;
     }
@@ -118,16 +116,14 @@ Status AddinReplacement::WriteRecord() {
 }
 
 Status AddinReplacement::Replace() {
-    const std::wstring addinPath = state_.InstalledAddinPath();
     // Windows refuses to replace a hidden or read-only file, and a leftover may be either.
     // Should the attributes stay, the rename's own failure says why.
-    if (const auto made = host_.MakeFileOrdinary(addinPath); made) {
+    if (const auto made = host_.MakeFileOrdinary(addin_); made) {
         earlier_.clearedAttributes = made.value();
     } else if (!made.error().notFound) {
-        log_.Log({"Clear the attributes of ", addinPath, ": ", FailureText(made.error())});
+        log_.Log({"Clear the attributes of ", addin_, ": ", FailureText(made.error())});
     }
-    const auto moved = MoveDurably({"Move ", state_.StagingPath(), " to ", addinPath},
-                                   state_.StagingPath(), addinPath);
+    const auto moved = MoveDurably({"Move ", staging_, " to ", addin_}, staging_, addin_);
     if (moved) {
         progress_ = Progress::Replaced;
         return moved;
@@ -146,9 +142,9 @@ Status AddinReplacement::Replace() {
 // wrote, never with its source again: a source on a share that dropped, or that someone changed
 // since, says nothing of what a security program did.
 Status AddinReplacement::CheckStayed() {
-    const auto same = host_.SameBytesAfterScan(state_.InstalledAddinPath(), staged_);
-    const std::wstring step = Joined({"Compare ", state_.InstalledAddinPath(),
-                                      " with what was staged, after a security program's look"});
+    const auto same = host_.SameBytesAfterScan(addin_, staged_);
+    const std::wstring step =
+        Joined({"Compare ", addin_, " with what was staged, after a security program's look"});
     if (same) {
         log_.Log({step, ": ", same.value() ? "the same" : "different"});
     } else {
@@ -165,15 +161,14 @@ Status AddinReplacement::CheckStayed() {
 }
 
 Status AddinReplacement::TakeOut() {
-    return TakeAddinOut({"Move ", state_.InstalledAddinPath(), " out to ", state_.StagingPath()});
+    return TakeAddinOut({"Move ", addin_, " out to ", staging_});
 }
 
 // Renamed out of the start-up folder in one step rather than deleted, and the folder written
 // to disk: the record that goes next must not reach the disk before the add-in's absence does.
 Status AddinReplacement::TakeAddinOut(Pieces step) {
-    const auto moved = log_.LoggedAllowingAbsent(
-        step, host_.MoveFileReplacing(state_.InstalledAddinPath(), state_.StagingPath()),
-        "nothing there");
+    const auto moved =
+        log_.LoggedAllowingAbsent(step, host_.MoveFileReplacing(addin_, staging_), "nothing there");
     if (moved || moved.error().notFound) {
         // Gone by another hand (a security program) is maybe only in the cache too.
         FlushStartupFolder();
@@ -205,8 +200,7 @@ void AddinReplacement::FlushStartupFolder() {
 
 // Outside the start-up folder a staging file harms nothing, and the next run removes it.
 void AddinReplacement::RemoveStaging() {
-    log_.LoggedAllowingAbsent({"Delete ", state_.StagingPath()},
-                              host_.DeleteFile(state_.StagingPath()), "nothing there");
+    log_.LoggedAllowingAbsent({"Delete ", staging_}, host_.DeleteFile(staging_), "nothing there");
 }
 
 } // namespace qx

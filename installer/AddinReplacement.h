@@ -22,8 +22,10 @@ namespace qx {
 // What it replaces is kept from the start, so that Undo can put it back by the same renames.
 class AddinReplacement {
 public:
+    // Made once Excel has given the start-up folder.
     AddinReplacement(HostServices& host, StepLog& log, const InstallState& state)
-        : host_(host), log_(log), state_(state) {}
+        : host_(host), log_(log), state_(state), addin_(state.InstalledAddinPath()),
+          staging_(state.StagingPath()) {}
 
     // A killed run's staged copy beside the folder: deleted, or only told of by a run that
     // changes nothing.
@@ -76,6 +78,8 @@ private:
     HostServices& host_;
     StepLog& log_;
     const InstallState& state_;
+    const std::wstring addin_;   // the installed add-in's place in the start-up folder
+    const std::wstring staging_; // where it is written first, beside the folder
     Earlier earlier_;
     Progress progress_ = Progress::Nothing;
     FileDigest staged_; // the bytes the new add-in was written with

@@ -47,13 +47,11 @@ bool AddinReplacement::PutBackAddin() {
         const auto taken = TakeAddinOut({"Take the copied add-in back out"});
         return taken || taken.error().notFound;
     }
-    if (!log_.Logged({"Write the earlier add-in to ", state_.StagingPath()},
-                     host_.WriteFileBytes(state_.StagingPath(), *earlier_.addin))) {
+    if (!log_.Logged({"Write the earlier add-in to ", staging_},
+                     host_.WriteFileBytes(staging_, *earlier_.addin))) {
         return false;
     }
-    return MoveDurably({"Put the earlier add-in back"}, state_.StagingPath(),
-                       state_.InstalledAddinPath())
-        .succeeded();
+    return MoveDurably({"Put the earlier add-in back"}, staging_, addin_).succeeded();
 }
 
 // Someone made the earlier file hidden or read-only; putting it back includes that.
@@ -61,10 +59,9 @@ bool AddinReplacement::PutBackAttributes() {
     if (!earlier_.addin || earlier_.clearedAttributes == 0) {
         return true;
     }
-    const std::wstring addinPath = state_.InstalledAddinPath();
     return log_
-        .Logged({"Give ", addinPath, " back the attributes it had"},
-                host_.RestoreFileAttributes(addinPath, earlier_.clearedAttributes))
+        .Logged({"Give ", addin_, " back the attributes it had"},
+                host_.RestoreFileAttributes(addin_, earlier_.clearedAttributes))
         .succeeded();
 }
 
