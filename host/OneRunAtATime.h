@@ -2,6 +2,8 @@
 
 #include "host/ScopedWin.h"
 
+#include <string>
+
 namespace qx {
 
 // Real Excel takes seconds to start, with nothing on screen, and users start the program again
@@ -19,6 +21,8 @@ public:
     void BringOtherRunForward() const;
 
 private:
+    bool Take(const std::wstring& name, SECURITY_ATTRIBUTES* attributes);
+
     UniqueHandle mutex_;
     UniqueHandle runningProcessId_; // a small shared section that names the running process
     bool anotherRun_ = false;

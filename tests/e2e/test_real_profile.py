@@ -21,6 +21,7 @@ from installer_scenario import (
 
 # The whole exit codes, as qxdriver run reads them.
 EXIT_DONE = 0
+EXIT_NOT_INSTALLED = 1
 EXIT_DECLINED = 1602
 EXIT_FAILED = 1603
 EXIT_ANOTHER_RUN_IN_PROGRESS = 1618
@@ -38,6 +39,12 @@ READS_STARTUP_PATH = "invoke StartupPath flags=2 lcid=1033 args=0"
 # The one-run guard of a user's run, whichever session it runs in: named in the machine-wide
 # namespace with the account's SID.
 GUARD_OF_THE_ACCOUNT = "Global\\Quorvale.QXSetup.OneRun.c2f92dd2-f453-4bd0-b827-0e9755bd4a55.%s"
+# As a run makes it: owned by the account and open to it alone.
+ACCOUNTS_OWN_GUARD = "O:%sD:P(A;;GA;;;%s)"
+# As another account could make the name first: owned by another (here the Administrators
+# group), and open to everyone, or to nobody.
+TAKEN_AND_OPEN = "O:BAD:P(A;;GA;;;WD)"
+TAKEN_AND_SHUT = "O:BAD:P(D;;GA;;;WD)"
 
 
 def exe(s):
@@ -106,14 +113,22 @@ class OneRunAtATimeTest(unittest.TestCase):
         assert_installed(self, s)
 
 
+    def hold_guard(self, security):
+        """The account's guard, held by the driver with that security descriptor (SDDL, %s for
+        the account's SID)."""
+        s = self.scenario
+        sid = s.prefix.driver("user-sid")
+        guard = GUARD_OF_THE_ACCOUNT % sid
+        holder, held = s.prefix.hold("hold-mutex", guard, security.replace("%s", sid))
+        self.addCleanup(holder.kill)
+        self.assertFalse(held["existed"], "setting up: %s was there already" % guard)
+        return holder
+
     def test_a_run_in_another_session_of_the_same_account_keeps_this_one_out(self):
         s = self.scenario
         # As the same user's run holds it in another session (a remote desktop beside the
-        # console): the driver runs as the program's account, and is no run of the program.
-        guard = GUARD_OF_THE_ACCOUNT % s.prefix.driver("user-sid")
-        holder, held = s.prefix.hold("hold-mutex", guard)
-        self.addCleanup(holder.kill)
-        self.assertFalse(held["existed"], "setting up: %s was there already" % guard)
+        # console): owned by the account and open to it alone.
+        self.hold_guard(ACCOUNTS_OWN_GUARD)
 
         log = os.path.join(s.prefix.root, "second session.log")
         run = s.run("/install", "/quiet", "/log", s.prefix.win_path(log))
@@ -124,6 +139,17 @@ class OneRunAtATimeTest(unittest.TestCase):
         self.assertIsNone(s.addin_bytes())
         self.assertFalse(s.application_key_exists())
         self.assertEqual(s.standin_log().count(READS_STARTUP_PATH), 0)
+
+    def test_the_guards_name_taken_by_another_account_keeps_no_run_out(self):
+        s = self.scenario
+        # On a terminal server any account can make a name in the machine-wide namespace.
+        for taken in (TAKEN_AND_OPEN, TAKEN_AND_SHUT):
+            with self.subTest(taken):
+                holder = self.hold_guard(taken)
+                try:
+                    self.assertEqual(s.run("/status", "/quiet").exit_code(), EXIT_NOT_INSTALLED)
+                finally:
+                    holder.kill()
 
 
 class StartupFolderTest(unittest.TestCase):

@@ -208,9 +208,20 @@ int cmd_user_sid(const Invocation& call) {
 // As a run elsewhere holds its one-run guard (another session of the same account, say): owns a
 // mutex of that name until the test kills the process (or the timeout passes). Says whether it
 // made the mutex or found it made.
+// hold-mutex NAME [SDDL]: the mutex made with that security descriptor, as a program of its
+// own makes it, or with the defaults.
 int cmd_hold_mutex(const Invocation& call) {
-    require_args(call, 1, "hold-mutex NAME");
-    const qx::UniqueHandle mutex(CreateMutexW(nullptr, TRUE, call.args[0].c_str()));
+    if (call.args.empty() || call.args.size() > 2)
+        throw Failure("usage: qxdriver hold-mutex NAME [SDDL]");
+    PSECURITY_DESCRIPTOR described = nullptr;
+    if (call.args.size() > 1 && !ConvertStringSecurityDescriptorToSecurityDescriptorW(
+                                    call.args[1].c_str(), SDDL_REVISION_1, &described, nullptr))
+        throw Failure("the security descriptor does not parse: " +
+                      win32_error_text(GetLastError()));
+    const qx::UniqueLocalMemory<void> description(described);
+    SECURITY_ATTRIBUTES attributes{sizeof attributes, described, FALSE};
+    const qx::UniqueHandle mutex(
+        CreateMutexW(described ? &attributes : nullptr, TRUE, call.args[0].c_str()));
     if (!mutex)
         throw Failure("CreateMutexW failed: " + win32_error_text(GetLastError()));
     const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
