@@ -17,8 +17,29 @@ constexpr char kExcelLocations[] = "\\Excel\\Security\\Trusted Locations";
 constexpr char kCommonLocations[] = "\\Common\\Security\\Trusted Locations";
 constexpr char kExcelSecurity[] = "\\Excel\\Security";
 
-std::wstring Shown(const std::wstring& key, const std::wstring& name) {
-    return Joined({"HKCU\\", key, name.empty() ? "" : "\\", name});
+// "Read HKCU\<key>\<name>: <what was read>": every value the checks read is logged so. A value
+// that cannot be read is as if not set: the decision never rests on a guess, and Excel reads it
+// no better.
+void LogRead(StepLog& log, const std::wstring& key, const wchar_t* name, const std::wstring* value,
+             const HostError* error) {
+    std::wstring line = Joined({"Read HKCU\\", key, "\\", name, ": "});
+    if (value) {
+        Append(line, {*value});
+    } else if (error->notFound) {
+        Append(line, {"not set"});
+    } else {
+        Append(line, {FailureText(*error)});
+    }
+    log.Log({line});
+}
+void LogRead(StepLog& log, const std::wstring& key, const wchar_t* name,
+             const Outcome<std::wstring>& read) {
+    LogRead(log, key, name, read ? &read.value() : nullptr, read ? nullptr : &read.error());
+}
+void LogRead(StepLog& log, const std::wstring& key, const wchar_t* name,
+             const Outcome<std::uint32_t>& read) {
+    const std::wstring number = read ? Decimal(read.value()) : std::wstring();
+    LogRead(log, key, name, read ? &number : nullptr, read ? nullptr : &read.error());
 }
 
 // The strings in one of Excel's disabled items: its value read as UTF-16 at even offsets, a NUL
@@ -52,16 +73,16 @@ bool NamesTheFile(HostServices& host, const std::string& item, const std::wstrin
 
 class RegistryTrustSettings final : public TrustSettings {
 public:
-    RegistryTrustSettings(HostServices& host, const std::wstring& version,
+    RegistryTrustSettings(HostServices& host, StepLog& log, const std::wstring& version,
                           const std::wstring& folder)
-        : host_(host), version_(version), folder_(folder) {}
+        : host_(host), log_(log), version_(version), folder_(folder) {}
 
     std::optional<std::uint32_t> Number(TrustNumber which) override {
         const auto [keyEnd, name] = Where(which);
         for (const char* root : {kPolicyOffice, kUserOffice}) {
             const std::wstring key = Joined({root, version_, keyEnd});
             const auto read = host_.ReadUserNumber(key, name);
-            Logged(key, name, read ? Decimal(read.value()) : Unread(read.error()));
+            LogRead(log_, key, name, read);
             if (read) {
                 return read.value();
             }
@@ -74,19 +95,22 @@ public:
         const auto subkeys = host_.ListUserSubkeys(parent);
         std::vector<PolicyLocation> locations;
         if (!subkeys) {
-            Logged(parent, L"", Unread(subkeys.error()));
+            if (subkeys.error().notFound) {
+                log_.Log({"Read HKCU\\", parent, ": not set"});
+            } else {
+                log_.Log({"Read HKCU\\", parent, ": ", FailureText(subkeys.error())});
+            }
             return locations;
         }
         for (const std::wstring& subkey : subkeys.value()) {
             const std::wstring key = Joined({parent, "\\", subkey});
             const auto path = host_.ReadUserText(key, L"Path");
-            Logged(key, L"Path", path ? path.value() : Unread(path.error()));
+            LogRead(log_, key, L"Path", path);
             if (!path) {
                 continue;
             }
             const auto subfolders = host_.ReadUserNumber(key, L"AllowSubfolders");
-            Logged(key, L"AllowSubfolders",
-                   subfolders ? Decimal(subfolders.value()) : Unread(subfolders.error()));
+            LogRead(log_, key, L"AllowSubfolders", subfolders);
             locations.push_back({path.value(), subfolders && subfolders.value() == 1});
         }
         return locations;
@@ -94,23 +118,22 @@ public:
 
     bool Covers(const PolicyLocation& location) override {
         const auto covers = host_.LocationCovers(location.path, folder_, location.allowSubfolders);
-        const std::wstring step = Joined({"Does ", location.path, " cover ", folder_, ": "});
         if (!covers) {
-            host_.Log(Joined(
-                {step, "cannot tell (", ErrorText(covers.error()), "), so taken as covering it"}));
+            log_.Log({"Does ", location.path, " cover ", folder_, ": cannot tell (",
+                      ErrorText(covers.error()), "), so taken as covering it"});
             return true;
         }
-        host_.Log(Joined({step, covers.value() ? "yes" : "no"}));
+        log_.Log({"Does ", location.path, " cover ", folder_, ": ", covers.value() ? "yes" : "no"});
         return covers.value();
     }
 
     bool FolderOnNetwork() override {
         const auto remote = host_.IsOnNetwork(folder_);
         if (remote) {
-            host_.Log(Joined({"Is ", folder_, " on the network: ", remote.value() ? "yes" : "no"}));
+            log_.Log({"Is ", folder_, " on the network: ", remote.value() ? "yes" : "no"});
         } else {
-            host_.Log(Joined({"Is ", folder_, " on the network: ", FailureText(remote.error()),
-                              ", so taken as not"}));
+            log_.Log({"Is ", folder_, " on the network: ", FailureText(remote.error()),
+                      ", so taken as not"});
         }
         return remote && remote.value();
     }
@@ -132,17 +155,8 @@ private:
         return {kExcelSecurity, L"VBAWarnings"};
     }
 
-    // A value that cannot be read is as if not set: the decision never rests on a guess, and
-    // Excel reads it no better.
-    static std::wstring Unread(const HostError& error) {
-        return error.notFound ? Joined({"not set"}) : FailureText(error);
-    }
-
-    void Logged(const std::wstring& key, const std::wstring& name, const std::wstring& what) {
-        host_.Log(Joined({"Read ", Shown(key, name), ": ", what}));
-    }
-
     HostServices& host_;
+    StepLog& log_;
     const std::wstring version_;
     const std::wstring folder_;
 };
@@ -177,6 +191,26 @@ const char* MacrosText(AtNextStart macros) {
 
 } // namespace
 
+// Excel's version names where its settings are. Without it nothing is checked: a guessed
+// version would read another Excel's settings and tell the user something untrue.
+NextStart LookAtExcelsSettings(HostServices& host, StepLog& log, const InstallState& state,
+                               bool onlyLook) {
+    NextStart next;
+    const auto answered =
+        log.Logged({"Ask Excel for its version"}, host.ReadExcelVersion(state.excel));
+    const auto version = answered ? UsableExcelVersion(answered.value()) : std::nullopt;
+    if (!version) {
+        log.Log({"Excel's version is not known", answered ? " (it answered \"" : "",
+                 answered ? answered.value() : L"", answered ? "\")" : "",
+                 ": its disabled items and trust settings are not checked"});
+        return next;
+    }
+    log.Log({"Excel's version: ", *version});
+    next.disabled = ClearDisabledItems(host, *version, state.InstalledAddinPath(), onlyLook);
+    next.macros = ReadTrust(host, *version, state.startupFolder).macros;
+    return next;
+}
+
 std::optional<std::wstring> UsableExcelVersion(const std::wstring& answered) {
     if (answered.empty() || answered.size() > 8 || answered.front() == L'.') {
         return std::nullopt;
@@ -191,16 +225,17 @@ std::optional<std::wstring> UsableExcelVersion(const std::wstring& answered) {
 
 bool ClearDisabledItems(HostServices& host, const std::wstring& version,
                         const std::wstring& installedPath, bool onlyLook) {
+    StepLog log(host);
     const std::wstring key = Joined({kUserOffice, version, kDisabledItems});
     const auto values = host.ListUserValues(key);
     if (!values) {
         if (values.error().notFound) {
-            host.Log(Joined({"Read ", Shown(key, L""), ": none"}));
+            log.Log({"Read HKCU\\", key, ": none"});
             return false;
         }
         // Unread is not "not disabled": the user hears how to check, as for an item that stays.
-        host.Log(Joined({"Read ", Shown(key, L""), ": ", FailureText(values.error()),
-                         ", so the add-in may be among them"}));
+        log.Log({"Read HKCU\\", key, ": ", FailureText(values.error()),
+                 ", so the add-in may be among them"});
         return true;
     }
     bool stays = false;
@@ -208,31 +243,31 @@ bool ClearDisabledItems(HostServices& host, const std::wstring& version,
         if (!NamesTheFile(host, value.bytes, installedPath)) {
             continue;
         }
-        const std::wstring step = Joined(
-            {"Excel's disabled item ", Shown(key, value.name), ", which names ", installedPath});
         if (onlyLook) {
-            host.Log(Joined({step, ": there"}));
+            log.Log({"Excel's disabled item HKCU\\", key, "\\", value.name, ", which names ",
+                     installedPath, ": there"});
             stays = true;
             continue;
         }
-        const auto deleted = host.DeleteUserValue(key, value.name);
-        host.Log(Joined({"Delete ", step, ": ", deleted ? L"done" : FailureText(deleted.error())}));
-        stays = stays || !deleted;
+        stays = !log.Logged({"Delete Excel's disabled item HKCU\\", key, "\\", value.name,
+                             ", which names ", installedPath},
+                            host.DeleteUserValue(key, value.name)) ||
+                stays;
     }
     return stays;
 }
 
 TrustVerdict ReadTrust(HostServices& host, const std::wstring& version,
                        const std::wstring& startupFolder) {
-    RegistryTrustSettings settings(host, version, startupFolder);
+    StepLog log(host);
+    RegistryTrustSettings settings(host, log, version, startupFolder);
     const TrustVerdict verdict = DecideTrust(settings);
     if (verdict.why == Distrust::None) {
-        host.Log(Joined({"Trust in Excel ", version, ": ", startupFolder,
-                         " is a trusted location; the add-in's macros run"}));
+        log.Log({"Trust in Excel ", version, ": ", startupFolder,
+                 " is a trusted location; the add-in's macros run"});
     } else {
-        host.Log(
-            Joined({"Trust in Excel ", version, ": ", startupFolder, " is not a trusted location (",
-                    WhyText(verdict.why), "); the add-in's macros ", MacrosText(verdict.macros)}));
+        log.Log({"Trust in Excel ", version, ": ", startupFolder, " is not a trusted location (",
+                 WhyText(verdict.why), "); the add-in's macros ", MacrosText(verdict.macros)});
     }
     return verdict;
 }

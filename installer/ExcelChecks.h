@@ -2,6 +2,8 @@
 
 #include "host/HostServices.h"
 #include "installer/ExcelTrust.h"
+#include "installer/InstallState.h"
+#include "installer/StepLog.h"
 
 #include <optional>
 #include <string>
@@ -10,6 +12,19 @@ namespace qx {
 
 // What Excel itself will do with the add-in at its next start, read from where Excel and Office's
 // policies keep it for the Excel `version` ("16.0"). Every value read is logged with its key.
+
+// What Excel will do with the add-in when it next starts, as far as its settings tell.
+struct NextStart {
+    bool disabled = false; // in Excel's list of disabled items, and it stays there
+    AtNextStart macros = AtNextStart::Run;
+    bool Runs() const { return !disabled && macros == AtNextStart::Run; }
+    bool NeverRuns() const { return disabled || macros == AtNextStart::NeverRun; }
+};
+
+// Asks the run's Excel for its version, then reads its disabled items, clearing the add-in's
+// own unless `onlyLook`, and its trust settings. Without the version nothing is read.
+NextStart LookAtExcelsSettings(HostServices& host, StepLog& log, const InstallState& state,
+                               bool onlyLook);
 
 // Excel's version as the run may use it in a key: digits and dots only, never guessed.
 std::optional<std::wstring> UsableExcelVersion(const std::wstring& answered);

@@ -168,6 +168,17 @@ FakeHost FakeHost::AfterPowerCut(PowerCut cut) const {
     return after;
 }
 
+bool FakeHost::ShowedAnything() const {
+    for (const auto& call : calls) {
+        for (const wchar_t* shown : {L"AskYesNo", L"Inform", L"Warn", L"ShowSuccessWindow"}) {
+            if (call.rfind(shown, 0) == 0) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 bool FakeHost::HasSection(const std::wstring& application, const std::wstring& section) const {
     return settingsSections.count(application + L"\\" + section) != 0;
 }

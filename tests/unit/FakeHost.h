@@ -153,6 +153,8 @@ public:
     bool successWindowShown = false;
 
     bool HasSection(const std::wstring& application, const std::wstring& section) const;
+    // Whether the run asked, boxed or opened a window: what a quiet run never does.
+    bool ShowedAnything() const;
     std::wstring Setting(const std::wstring& application, const std::wstring& section,
                          const std::wstring& key) const;
 

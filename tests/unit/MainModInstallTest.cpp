@@ -11,7 +11,6 @@ using ::testing::Contains;
 using ::testing::ElementsAre;
 using Op = FakeHost::Op;
 
-const std::wstring kAccessDenied = L"Quorvale安装失败：拒绝访问。   ";
 const std::wstring kDisabledItemsKey =
     L"Software\\Microsoft\\Office\\16.0\\Excel\\Resiliency\\DisabledItems";
 const std::wstring kPolicyExcelLocations =
@@ -111,92 +110,6 @@ TEST_F(InstallTest, ProgramOnADriveRootJoinsWithOneSeparator) {
     EXPECT_EQ(host.Setting(L"Tanrebo Software", L"Merrowin", L"Path"), L"Q:\\TORVA.xls");
     EXPECT_EQ(host.files[L"X:\\QxButton.xla"], "from the root");
 }
-
-// What happens after each failure on the way in: the user hears of it, nothing stays
-// half-installed, and success is never shown.
-struct InstallFailure {
-    const char* name;
-    Op failing;
-    int nth;
-    bool addinRemains;
-    bool pathWritten;
-    std::vector<std::wstring> lastCalls;
-};
-void PrintTo(const InstallFailure& c, std::ostream* out) {
-    *out << c.name;
-}
-
-class InstallFailureTest : public InstallTest,
-                           public ::testing::WithParamInterface<InstallFailure> {};
-
-TEST_P(InstallFailureTest, StopsReportsAndLeavesNoHalfInstall) {
-    const InstallFailure& failure = GetParam();
-    host.FailNth(failure.failing, failure.nth, FakeHost::DefaultError());
-
-    Run();
-
-    ASSERT_GE(host.calls.size(), failure.lastCalls.size());
-    const std::vector<std::wstring> tail(host.calls.end() - failure.lastCalls.size(),
-                                         host.calls.end());
-    EXPECT_EQ(tail, failure.lastCalls);
-    EXPECT_FALSE(host.successWindowShown);
-    EXPECT_EQ(host.files.count(kInstalled) != 0, failure.addinRemains);
-    EXPECT_EQ(host.Setting(L"Tanrebo Software", L"Merrowin", L"Path") != L"<absent>",
-              failure.pathWritten);
-    EXPECT_EQ(host.Setting(L"Tanrebo Software", L"Merrowin", L"Unit"), L"<absent>");
-}
-
-const std::wstring kPutBackPath = L"DeleteSettingKey Tanrebo Software | Merrowin | Path";
-const std::wstring kPutBackUnit = L"DeleteSettingKey Tanrebo Software | Merrowin | Unit";
-const std::wstring kFlush = L"FlushSettings Tanrebo Software | Merrowin";
-const std::wstring kDeleteStaging = L"DeleteFile " + kStaging;
-
-INSTANTIATE_TEST_SUITE_P(
-    EachInstallStep, InstallFailureTest,
-    ::testing::Values(
-        InstallFailure{"ProgramFolderUnknown",
-                       Op::ApplicationFolder,
-                       1,
-                       false,
-                       false,
-                       {L"ApplicationFolder", L"Warn " + kAccessDenied}},
-        InstallFailure{"CopyFails",
-                       Op::CopyFile,
-                       1,
-                       false,
-                       false,
-                       {L"CopyFile " + kSource + L" -> " + kStaging, kDeleteStaging,
-                        L"Warn " + kAccessDenied}},
-        InstallFailure{
-            "PathWriteRefused",
-            Op::SaveSetting,
-            1,
-            false,
-            false,
-            {L"SaveSetting Tanrebo Software | Merrowin | Path = " + kProgram + L"\\TORVA.xls",
-             kDeleteStaging, L"Warn " + kAccessDenied}},
-        InstallFailure{"UnitWriteRefused",
-                       Op::SaveSetting,
-                       2,
-                       false,
-                       false,
-                       {L"SaveSetting Tanrebo Software | Merrowin | Unit = Halvetri", kPutBackPath,
-                        kFlush, kDeleteStaging, L"Warn " + kAccessDenied}},
-        InstallFailure{
-            "RecordNotFlushed",
-            Op::FlushSettings,
-            1,
-            false,
-            false,
-            {kFlush, kPutBackPath, kPutBackUnit, kFlush, kDeleteStaging, L"Warn " + kAccessDenied}},
-        InstallFailure{"RenameRefused",
-                       Op::MoveFileReplacing,
-                       1,
-                       false,
-                       false,
-                       {L"MoveFileReplacing " + kStaging + L" -> " + kInstalled, kPutBackPath,
-                        kPutBackUnit, kFlush, kDeleteStaging, L"Warn " + kAccessDenied}}),
-    [](const ::testing::TestParamInfo<InstallFailure>& param) { return param.param.name; });
 
 // A start-up folder that is another disk mounted in a folder: the add-in cannot be renamed into
 // it from beside it, and the run fails as any refused rename does.

@@ -11,11 +11,8 @@
 namespace qx::testing {
 namespace {
 
-using ::testing::Contains;
-using ::testing::ElementsAre;
 using Op = FakeHost::Op;
 
-const std::wstring kRecord = L"Tanrebo Software\\Merrowin";
 const std::wstring kDisabled =
     L"Software\\Microsoft\\Office\\16.0\\Excel\\Resiliency\\DisabledItems";
 const std::wstring kPolicy = L"Software\\Policies\\Microsoft\\Office\\16.0\\";
@@ -222,82 +219,6 @@ TEST_F(NextStartTest, StatusLogsTheVerdictKeepsItsExitCodeAndDeletesNothing) {
     EXPECT_TRUE(Logged(L"Trust in Excel 16.0: " + kStartup +
                        L" is not a trusted location (every trusted location is disabled); the "
                        L"add-in's macros run once the user enables them, asked at every start"));
-}
-
-const std::wstring kTakenAway = L"Quorvale安装失败：刚放入“" + kStartup +
-                                L"”的“QxButton.xla”随即不见了或被改动，很可能是安全软件（杀毒软件）"
-                                L"把它隔离了。请让 IT 部门把该文件夹列为安全软件的例外后重试。";
-
-TEST_F(NextStartTest, AnAddinASecurityProgramTookFailsTheInstallAndPutsBackTheEarlierOne) {
-    host.files[kInstalled] = "earlier add-in";
-    host.settingsSections[kRecord] = {{L"Path", L"E:\\旧版\\TORVA.xls"}, {L"Unit", L"Halvetri"}};
-    host.quarantined = kInstalled;
-
-    EXPECT_EQ(Run(), 1603);
-
-    EXPECT_EQ(host.files[kInstalled], "earlier add-in");
-    EXPECT_EQ(host.Setting(L"Tanrebo Software", L"Merrowin", L"Path"), L"E:\\旧版\\TORVA.xls");
-    EXPECT_EQ(host.files.count(kStaging), 0u);
-    EXPECT_FALSE(host.successWindowShown);
-    EXPECT_THAT(host.shownMessages, ElementsAre(L"Warn: " + kTakenAway + L"   "));
-}
-
-// A security program that refuses to let the new add-in be opened acted; a source that changed
-// or dropped after the copy says nothing of one, and the install stands.
-TEST_F(NextStartTest, OnlyWhatASecurityProgramDidIsLaidOnOne) {
-    const HostError virusInfected{
-        225, L"无法成功完成操作，因为文件包含病毒或潜在的垃圾软件。\r\n", false, false, false,
-        true};
-    host.FailNth(Op::SameBytesAfterScan, 1, virusInfected);
-
-    EXPECT_EQ(Run(), 1603);
-
-    EXPECT_EQ(host.files.count(kInstalled), 0u);
-    EXPECT_THAT(host.shownMessages, ElementsAre(L"Warn: " + kTakenAway + L"   "));
-
-    host = FakeHost();
-    host.files[kSource] = "new add-in";
-    host.quarantined = kSource; // gone from the program's folder once it was copied
-
-    EXPECT_EQ(Run(), 0);
-
-    EXPECT_EQ(host.files[kInstalled], "new add-in");
-    EXPECT_TRUE(host.successWindowShown);
-}
-
-TEST_F(NextStartTest, ASourceThatChangedWhileCopiedIsToldInItsOwnWords) {
-    host.FailNth(Op::CopyFile, 1,
-                 HostError{64, L"指定的网络名不再可用。\r\n", false, false, false, false, true});
-
-    EXPECT_EQ(Run(), 1603);
-
-    EXPECT_EQ(host.files.count(kInstalled), 0u);
-    EXPECT_EQ(host.files.count(kStaging), 0u);
-    EXPECT_FALSE(host.HasSection(L"Tanrebo Software", L"Merrowin"));
-    EXPECT_THAT(host.shownMessages,
-                ElementsAre(L"Warn: Quorvale安装失败：复制“" + kSource +
-                            L"”时，它被改动了或无法再读取（指定的网络名不再可用）。请确认该文件"
-                            L"完好、所在的位置可以访问后重试。   "));
-}
-
-// A copy a security program changed, and that cannot be taken back out: it stays, whole, with
-// its record, and the user is told.
-TEST_F(NextStartTest, AChangedAddinThatCannotBeTakenBackOutKeepsItsRecordAndTheUserIsTold) {
-    host.quarantined = kInstalled;
-    host.cleans = true;
-    host.FailNth(Op::MoveFileReplacing, 2,
-                 HostError{32, L"另一个程序正在使用此文件，进程无法访问。", false});
-
-    EXPECT_EQ(Run(), 1603);
-
-    EXPECT_EQ(host.files[kInstalled], "cleaned by a security program");
-    EXPECT_EQ(host.Setting(L"Tanrebo Software", L"Merrowin", L"Path"), kProgram + L"\\TORVA.xls");
-    EXPECT_EQ(host.Setting(L"Tanrebo Software", L"Merrowin", L"Unit"), L"Halvetri");
-    EXPECT_FALSE(host.successWindowShown);
-    EXPECT_THAT(host.shownMessages,
-                ElementsAre(L"Warn: " + kTakenAway + L"未能完全撤销：文件“QxButton.xla”仍留在“" +
-                            kStartup + L"”中；设置记录未能恢复原样。   "));
-    EXPECT_TRUE(Logged(L"Not undone: the add-in stayed in " + kStartup + L" as this run left it"));
 }
 
 } // namespace
