@@ -14,6 +14,19 @@ std::wstring folder_of(const std::wstring& path) {
     return path.substr(0, slash);
 }
 
+// Watches the folder that holds PATH for the changes given, and says so on the first line the
+// test waits for.
+qxtools::UniqueChangeNotification watch_folder_of(const std::wstring& path, DWORD changes) {
+    const std::wstring folder = folder_of(path);
+    qxtools::UniqueChangeNotification notification(
+        FindFirstChangeNotificationW(folder.c_str(), FALSE, changes));
+    if (!notification)
+        throw Failure("FindFirstChangeNotificationW failed: " + win32_error_text(GetLastError()));
+    write_stdout("{\"pid\":" + std::to_string(GetCurrentProcessId()) +
+                 ",\"watching\":" + json_string(folder) + "}\n");
+    return notification;
+}
+
 } // namespace
 
 // As a security program quarantines a file it takes for a threat: it watches the file's folder
@@ -23,14 +36,9 @@ std::wstring folder_of(const std::wstring& path) {
 int cmd_quarantine(const Invocation& call) {
     require_args(call, 1, "quarantine PATH");
     const std::wstring& path = call.args[0];
-    const std::wstring folder = folder_of(path);
-    const qxtools::UniqueChangeNotification changes(FindFirstChangeNotificationW(
-        folder.c_str(), FALSE,
-        FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE));
-    if (!changes)
-        throw Failure("FindFirstChangeNotificationW failed: " + win32_error_text(GetLastError()));
-    write_stdout("{\"pid\":" + std::to_string(GetCurrentProcessId()) +
-                 ",\"watching\":" + json_string(folder) + "}\n");
+    const qxtools::UniqueChangeNotification changes =
+        watch_folder_of(path, FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_SIZE |
+                                  FILE_NOTIFY_CHANGE_LAST_WRITE);
     const ULONGLONG started = GetTickCount64();
     const Deadline deadline(call.timeout_ms);
     while (!deadline.passed()) {
@@ -58,13 +66,8 @@ int cmd_scan(const Invocation& call) {
     const long long hold_ms = parse_number(call.args[1]);
     if (hold_ms < 0)
         throw Failure("MS must not be negative");
-    const std::wstring folder = folder_of(path);
-    const qxtools::UniqueChangeNotification changes(FindFirstChangeNotificationW(
-        folder.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE));
-    if (!changes)
-        throw Failure("FindFirstChangeNotificationW failed: " + win32_error_text(GetLastError()));
-    write_stdout("{\"pid\":" + std::to_string(GetCurrentProcessId()) +
-                 ",\"watching\":" + json_string(folder) + "}\n");
+    const qxtools::UniqueChangeNotification changes =
+        watch_folder_of(path, FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_LAST_WRITE);
     const ULONGLONG started = GetTickCount64();
     const Deadline deadline(call.timeout_ms);
     while (!deadline.passed()) {
