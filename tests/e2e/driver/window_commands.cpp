@@ -127,7 +127,14 @@ MouseTarget mouse_target(const Invocation& call, const char* usage) {
 int cmd_click(const Invocation& call) {
     const MouseTarget target = mouse_target(call, "click TITLE INDEX [X Y]");
     post(target.window, WM_LBUTTONDOWN, MK_LBUTTON, target.where);
-    post(target.window, WM_LBUTTONUP, 0, target.where);
+    // A static control tells its parent of a click as the button goes down, and the program may
+    // close the window before the release is posted (seen on a loaded machine): the click has
+    // happened then.
+    if (!PostMessageW(target.window, WM_LBUTTONUP, 0, target.where)) {
+        const DWORD error = GetLastError();
+        if (IsWindow(target.window))
+            throw Failure("PostMessageW failed: " + win32_error_text(error));
+    }
     return 0;
 }
 
