@@ -138,8 +138,6 @@ public:
         return remote && remote.value();
     }
 
-    const std::wstring& Folder() const override { return folder_; }
-
 private:
     static std::pair<const char*, const wchar_t*> Where(TrustNumber which) {
         switch (which) {

@@ -33,7 +33,6 @@ public:
     // macros that will run.
     virtual bool Covers(const PolicyLocation& location) = 0;
     virtual bool FolderOnNetwork() = 0;
-    virtual const std::wstring& Folder() const = 0;
 };
 
 // Why the start-up folder is not a trusted location; None when it is one, as Office's default

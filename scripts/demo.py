@@ -40,7 +40,7 @@ def main():
     if not current:
         print("Preparing a Wine prefix with the stand-in Excel (once per build)...")
         harness.make_template(template)
-    if os.environ.get("QXSETUP_E2E") == "twin":
+    if harness.twin_asked():
         program_file = os.path.join(BUILD, "QXSetup.exe")
         print("QXSETUP_E2E=twin: the demo runs the 64-bit twin, %s, not the shipped file"
               % program_file)
