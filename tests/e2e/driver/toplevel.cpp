@@ -22,15 +22,16 @@ BOOL CALLBACK match_window(HWND hwnd, LPARAM param) {
 }
 
 // A window can be found between CreateWindow and its final SetWindowPos; the rect must hold
-// still across two polls, and the owner must have drained its input queue.
-void wait_laid_out(HWND hwnd, const Deadline& deadline, const std::wstring& title) {
+// still across two polls, and the owner must have drained its input queue. False when it
+// vanished meanwhile.
+bool wait_laid_out(HWND hwnd, const Deadline& deadline, const std::wstring& title) {
     RECT previous{};
     GetWindowRect(hwnd, &previous);
     for (;;) {
         Sleep(poll_interval_ms);
         RECT current{};
         if (!GetWindowRect(hwnd, &current))
-            throw Failure("window \"" + utf8(title) + "\" vanished while being laid out");
+            return false;
         if (EqualRect(&current, &previous))
             break;
         if (deadline.passed())
@@ -41,6 +42,7 @@ void wait_laid_out(HWND hwnd, const Deadline& deadline, const std::wstring& titl
         OpenProcess(PROCESS_QUERY_INFORMATION | SYNCHRONIZE, FALSE, process_of(hwnd)));
     if (process && WaitForInputIdle(process.get(), deadline.remaining_ms()) == WAIT_TIMEOUT)
         throw Failure("process of \"" + utf8(title) + "\" did not become idle before the timeout");
+    return true;
 }
 
 } // namespace
@@ -80,8 +82,10 @@ HWND find_top_level(const std::wstring& title, const wchar_t* class_name) {
 HWND wait_top_level(const std::wstring& title, const Deadline& deadline,
                     const wchar_t* class_name) {
     for (;;) {
-        if (HWND hwnd = find_top_level(title, class_name)) {
-            wait_laid_out(hwnd, deadline, title);
+        // One that vanishes meanwhile was on its way out (a box just answered, whose program
+        // shows the next under the same title): the window sought is looked for again.
+        if (HWND hwnd = find_top_level(title, class_name);
+            hwnd && wait_laid_out(hwnd, deadline, title)) {
             return hwnd;
         }
         if (deadline.passed())
